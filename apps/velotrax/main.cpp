@@ -1,0 +1,61 @@
+// velotrax: the Velotrax player host and command-line tool.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "apps/velotrax/Command.h"
+#include "resources/StringTable.h"
+#include "support/Exception.h"
+#include "support/VersionInfo.h"
+
+namespace {
+
+void PrintHelp(FILE* out) {
+    std::fprintf(out,
+                 "Velotrax, an embeddable video player.\n\n"
+                 "Usage:\n"
+                 "  velotrax --help         show this help\n"
+                 "  velotrax --version      show the version\n");
+    for (const CCommand& c : RegisteredCommands())
+        std::fprintf(out, "  velotrax %s\n", c.synopsis.c_str());
+}
+
+int PrintVersion() {
+    std::string version = ModuleVersionInfo().FormatVersion(3);
+    if (version.empty()) {
+        std::fprintf(stderr, "velotrax: this binary carries no version information\n");
+        return kExitFailure;
+    }
+    std::string product = ModuleVersionInfo().GetStringValue("ProductName");
+    std::printf("%s %s\n", product.empty() ? "Velotrax" : product.c_str(), version.c_str());
+    return kExitOk;
+}
+
+int Run(int argc, char** argv) {
+    SetLocaleFromResources();
+    if (argc < 2) {
+        PrintHelp(stdout);
+        return kExitOk;
+    }
+    std::string first = argv[1];
+    if (first == "--help" || first == "-h" || first == "help") {
+        PrintHelp(stdout);
+        return kExitOk;
+    }
+    if (first == "--version" || first == "-V") return PrintVersion();
+    if (const CCommand* command = FindCommand(first)) return command->run(argc - 1, argv + 1);
+    std::fprintf(stderr, "velotrax: unknown command or option '%s'\n\n", first.c_str());
+    PrintHelp(stderr);
+    return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (...) {
+        ReportCurrentException();
+        return kExitFailure;
+    }
+}

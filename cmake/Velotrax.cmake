@@ -1,0 +1,52 @@
+# Helpers shared by every folder of the project.
+
+# velotrax_library(NAME SOURCES src... [DEPS target...])
+# A static library for one subsystem folder; DEPS are linked publicly.
+function(velotrax_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    if(ARG_DEPS)
+        target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    endif()
+    # The velotrax program links every subsystem library.
+    set_property(GLOBAL APPEND PROPERTY VELOTRAX_LIBRARIES ${name})
+endfunction()
+
+# velotrax_version_note(TARGET DESCRIPTION text [ORIGINAL name])
+# Embeds the version note (product and file version, string values) into a binary.
+function(velotrax_version_note target)
+    cmake_parse_arguments(ARG "" "DESCRIPTION;ORIGINAL" "" ${ARGN})
+    if(NOT ARG_ORIGINAL)
+        set(ARG_ORIGINAL ${target})
+    endif()
+    set(VT_FILE_DESCRIPTION "${ARG_DESCRIPTION}")
+    set(VT_ORIGINAL_FILENAME "${ARG_ORIGINAL}")
+    set(VT_INTERNAL_NAME "${target}")
+    string(MAKE_C_IDENTIFIER "${target}" VT_INTERNAL_NAME_ID)
+    foreach(part MAJOR MINOR PATCH TWEAK)
+        set(VT_${part} ${PROJECT_VERSION_${part}})
+        if(NOT VT_${part})
+            set(VT_${part} 0)
+        endif()
+    endforeach()
+    set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_version_note.cpp)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/version_note.cpp.in ${out} @ONLY)
+    target_sources(${target} PRIVATE ${out})
+endfunction()
+
+# velotrax_test(NAME SOURCES src... DEPS target... [LABELS l...] [ENV k=v...])
+# One GoogleTest executable; each test case is its own CTest test.
+function(velotrax_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;ENV" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock velotrax_testmain)
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
+                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELOTRAX_TEST=1;${ARG_ENV}")
+endfunction()

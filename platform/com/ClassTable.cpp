@@ -1,0 +1,59 @@
+#include "platform/com/ClassTable.h"
+
+#include <map>
+#include <mutex>
+
+namespace {
+std::mutex& TableLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::map<GUID, ClassFactoryFunction>& Table() {
+    static std::map<GUID, ClassFactoryFunction> table;
+    return table;
+}
+}  // namespace
+
+bool RegisterClassFactory(REFCLSID clsid, ClassFactoryFunction factory) {
+    if (!factory) return false;
+    std::lock_guard guard(TableLock());
+    Table()[clsid] = std::move(factory);
+    return true;
+}
+
+void UnregisterClassFactory(REFCLSID clsid) {
+    std::lock_guard guard(TableLock());
+    Table().erase(clsid);
+}
+
+bool IsClassRegistered(REFCLSID clsid) {
+    std::lock_guard guard(TableLock());
+    return Table().count(clsid) != 0;
+}
+
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    ClassFactoryFunction factory;
+    {
+        std::lock_guard guard(TableLock());
+        auto it = Table().find(clsid);
+        if (it == Table().end()) return REGDB_E_CLASSNOTREG;
+        factory = it->second;
+    }
+    try {
+        return factory(outer, riid, ppv);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+bool IsSameObject(IUnknown* a, IUnknown* b) {
+    if (!a || !b) return a == b;
+    CComPtr<IUnknown> ua, ub;
+    a->QueryInterface(IUnknown::iid, ua.ReleaseAndGetVoidAddress());
+    b->QueryInterface(IUnknown::iid, ub.ReleaseAndGetVoidAddress());
+    return ua.Get() == ub.Get();
+}

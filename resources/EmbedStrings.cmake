@@ -1,0 +1,18 @@
+# Generates a C++ file that holds every resources/strings/*.{en,de}.txt file
+# verbatim. Run as: cmake -DOUT=file -DDIR=dir -P EmbedStrings.cmake
+file(GLOB files "${DIR}/*.txt")
+list(SORT files)
+set(body "// Generated from resources/strings; do not edit.\n#include \"resources/EmbeddedStrings.h\"\n\nconst EmbeddedStrings kEmbeddedStrings[] = {\n")
+set(count 0)
+foreach(f ${files})
+    get_filename_component(name ${f} NAME)
+    if(name MATCHES "\\.(en|de)\\.txt$")
+        set(lang ${CMAKE_MATCH_1})
+        file(READ ${f} content)
+        string(APPEND body "    {\"${lang}\", R\"VTXSTR(${content})VTXSTR\"},\n")
+        math(EXPR count "${count} + 1")
+    endif()
+endforeach()
+string(APPEND body "};\nconst size_t kEmbeddedStringCount = ${count};\n")
+file(WRITE ${OUT}.tmp "${body}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different ${OUT}.tmp ${OUT})
