@@ -44,9 +44,13 @@ function(velotrax_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
+    set(props TIMEOUT ${ARG_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELOTRAX_TEST=1;${ARG_ENV}")
+    if(ARG_LABELS)
+        list(APPEND props LABELS "${ARG_LABELS}")
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
-                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELOTRAX_TEST=1;${ARG_ENV}")
+        PROPERTIES ${props})
 endfunction()

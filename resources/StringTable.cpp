@@ -32,9 +32,11 @@ void ParseInto(std::string_view text, Table& table) {
         size_t eol = text.find('\n');
         std::string_view line = text.substr(0, eol);
         text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
         size_t start = line.find_first_not_of(" \t");
-        if (start == std::string_view::npos || line[start] == '#') continue;
+        if (start == std::string_view::npos || line[start] == '#')
+            continue;
         line = line.substr(start);
         size_t idEnd = line.find_first_of(" \t");
         std::string id(line.substr(0, idEnd));
@@ -42,11 +44,13 @@ void ParseInto(std::string_view text, Table& table) {
         if (idEnd != std::string_view::npos) {
             rest = line.substr(idEnd);
             size_t textStart = rest.find_first_not_of(" \t");
-            rest = textStart == std::string_view::npos ? std::string_view() : rest.substr(textStart);
+            rest =
+                textStart == std::string_view::npos ? std::string_view() : rest.substr(textStart);
         }
         char* end = nullptr;
         unsigned long value = std::strtoul(id.c_str(), &end, 0);
-        if (end == id.c_str() || *end) continue;
+        if (end == id.c_str() || *end)
+            continue;
         table[static_cast<unsigned>(value)] = Unescape(rest);
     }
 }
@@ -66,7 +70,8 @@ const Table& TableFor(LANGID language) {
 }  // namespace
 
 bool TryLoadString(unsigned id, std::string& text, LANGID language) {
-    if (!language) language = GetUILanguage();
+    if (!language)
+        language = GetUILanguage();
     for (LANGID l : {language, LANG_ENGLISH_US}) {
         const Table& t = TableFor(l);
         auto it = t.find(id);
@@ -85,19 +90,23 @@ std::string LoadResString(unsigned id, LANGID language) {
 }
 
 std::string PosixLocaleFor(const std::string& windowsName) {
-    if (windowsName == "english_usa") return "en_US.UTF-8";
-    if (windowsName == "german_germany") return "de_DE.UTF-8";
+    if (windowsName == "english_usa")
+        return "en_US.UTF-8";
+    if (windowsName == "german_germany")
+        return "de_DE.UTF-8";
     return {};
 }
 
 std::string SetLocaleFromResources() {
     std::string locale = PosixLocaleFor(LoadResString(IDS_LOCALE));
-    if (locale.empty()) return {};
+    if (locale.empty())
+        return {};
     const char* set = std::setlocale(LC_ALL, locale.c_str());
     if (!set) {
         // Fall back to the neutral UTF-8 locale, which every system has.
         set = std::setlocale(LC_ALL, "C.UTF-8");
-        if (!set) return {};
+        if (!set)
+            return {};
     }
     std::string result = set;
     std::setlocale(LC_NUMERIC, "C");

@@ -23,7 +23,8 @@ void CopyText(char* buffer, size_t size, const std::string& text) {
 // Appends when the whole piece still fits with its terminating zero.
 bool AppendIfFits(char* buffer, size_t size, const std::string& piece) {
     size_t len = std::strlen(buffer);
-    if (len + piece.size() + 1 > size) return false;
+    if (len + piece.size() + 1 > size)
+        return false;
     std::memcpy(buffer + len, piece.data(), piece.size() + 1);
     return true;
 }
@@ -41,28 +42,34 @@ std::string StripOneLineBreak(std::string text) {
 // --- CException ---------------------------------------------------------------
 
 bool CException::GetErrorMessage(char* buffer, size_t size, unsigned* helpContext) const {
-    if (helpContext) *helpContext = 0;
-    if (buffer && size) buffer[0] = '\0';
+    if (helpContext)
+        *helpContext = 0;
+    if (buffer && size)
+        buffer[0] = '\0';
     return false;
 }
 
 std::string CException::GetErrorMessage(unsigned* helpContext) const {
     char buffer[kMessageBufferSize];
     buffer[0] = '\0';
-    if (!GetErrorMessage(buffer, sizeof buffer, helpContext)) return {};
+    if (!GetErrorMessage(buffer, sizeof buffer, helpContext))
+        return {};
     return buffer;
 }
 
 int CException::ReportError(unsigned type, unsigned helpId) const {
     std::string text = GetErrorMessage();
-    if (!text.empty()) return AfxMessageBox(text, type, helpId);
-    if (helpId) return AfxMessageBox(helpId, type, helpId);
+    if (!text.empty())
+        return AfxMessageBox(text, type, helpId);
+    if (helpId)
+        return AfxMessageBox(helpId, type, helpId);
     return AfxMessageBox(AFX_IDP_NO_ERROR_AVAILABLE, type);
 }
 
 const char* CException::what() const noexcept {
     try {
-        if (m_what.empty()) m_what = GetErrorMessage();
+        if (m_what.empty())
+            m_what = GetErrorMessage();
         return m_what.c_str();
     } catch (...) {
         return "velotrax exception";
@@ -72,10 +79,13 @@ const char* CException::what() const noexcept {
 // --- simple kinds ------------------------------------------------------------
 
 bool CSimpleException::GetErrorMessage(char* buffer, size_t size, unsigned* helpContext) const {
-    if (helpContext) *helpContext = 0;
-    if (!buffer || size < 2) return false;
+    if (helpContext)
+        *helpContext = 0;
+    if (!buffer || size < 2)
+        return false;
     std::string text;
-    if (!TryLoadString(m_stringId, text)) return false;
+    if (!TryLoadString(m_stringId, text))
+        return false;
     CopyText(buffer, size, text);
     return true;
 }
@@ -85,14 +95,18 @@ CNotSupportedException::CNotSupportedException() : CSimpleException(AFX_IDP_NOT_
 CResourceException::CResourceException() : CSimpleException(AFX_IDP_RESOURCE_FAILURE) {}
 
 bool CFileException::GetErrorMessage(char* buffer, size_t size, unsigned* helpContext) const {
-    if (helpContext) *helpContext = 0;
-    if (!buffer || size < 2) return false;
+    if (helpContext)
+        *helpContext = 0;
+    if (!buffer || size < 2)
+        return false;
     unsigned id = m_cause == fileNotFound   ? AFX_IDP_FILE_NOT_FOUND
                   : m_cause == accessDenied ? AFX_IDP_FILE_ACCESS_DENIED
                                             : AFX_IDP_FILE_GENERIC;
-    if (helpContext) *helpContext = id;
+    if (helpContext)
+        *helpContext = id;
     auto text = va::FormatMessageString(LoadResString(id), {m_strFileName});
-    if (!text) return false;
+    if (!text)
+        return false;
     CopyText(buffer, size, *text);
     return true;
 }
@@ -108,25 +122,31 @@ CComException::CComException(HRESULT hr, IErrorInfo* info, bool addRef) : m_hr(h
 
 std::string CComException::Description() const {
     std::string description;
-    if (m_errorInfo) m_errorInfo->GetDescription(&description);
+    if (m_errorInfo)
+        m_errorInfo->GetDescription(&description);
     return description;
 }
 
 bool CComException::GetErrorMessage(char* buffer, size_t size, unsigned* helpContext) const {
-    if (helpContext) *helpContext = 0;
-    if (!buffer || size < 2) return false;
+    if (helpContext)
+        *helpContext = 0;
+    if (!buffer || size < 2)
+        return false;
 
     std::string base = AMGetErrorText(m_hr);
-    if (base.empty()) base = StripOneLineBreak(FormatSystemMessage(m_hr));
+    if (base.empty())
+        base = StripOneLineBreak(FormatSystemMessage(m_hr));
     if (base.empty()) {
-        if (size < 32) return false;
+        if (size < 32)
+            return false;
         char text[64];
         uint32_t value = static_cast<uint32_t>(m_hr);
         uint32_t code = (value - 0x200u) & 0xFFFFu;
         if (value >= 0x80040200u && value <= 0x8004FFFFu && code != 0)
             std::snprintf(text, sizeof text, "IDispatch error #%d", static_cast<int>(code));
         else
-            std::snprintf(text, sizeof text, "Unknown error 0x%0lX", static_cast<unsigned long>(value));
+            std::snprintf(text, sizeof text, "Unknown error 0x%0lX",
+                          static_cast<unsigned long>(value));
         base = text;
     }
     CopyText(buffer, size, base);
@@ -137,7 +157,8 @@ bool CComException::GetErrorMessage(char* buffer, size_t size, unsigned* helpCon
         size_t n = std::min(trimmedBase.size(), description.size());
         bool repeats = va::EqualsNoCase(std::string_view(trimmedBase).substr(0, n),
                                         std::string_view(description).substr(0, n));
-        if (!repeats) AppendIfFits(buffer, size, "\r\n" + description + "\r\n");
+        if (!repeats)
+            AppendIfFits(buffer, size, "\r\n" + description + "\r\n");
     }
 
     char code[32];
@@ -148,23 +169,29 @@ bool CComException::GetErrorMessage(char* buffer, size_t size, unsigned* helpCon
 
 int CComException::ReportError(unsigned type, unsigned helpId) const {
     char buffer[kMessageBufferSize];
-    if (GetErrorMessage(buffer, sizeof buffer)) return AfxMessageBox(std::string(buffer), type, helpId);
-    if (helpId) return AfxMessageBox(helpId, type, helpId);
+    if (GetErrorMessage(buffer, sizeof buffer))
+        return AfxMessageBox(std::string(buffer), type, helpId);
+    if (helpId)
+        return AfxMessageBox(helpId, type, helpId);
     return IDABORT;
 }
 
 // --- CMessageException --------------------------------------------------------
 
 bool CMessageException::GetErrorMessage(char* buffer, size_t size, unsigned* helpContext) const {
-    if (helpContext) *helpContext = m_helpContext;
-    if (!buffer || size < 2) return false;
+    if (helpContext)
+        *helpContext = m_helpContext;
+    if (!buffer || size < 2)
+        return false;
     CopyText(buffer, size, m_text);
     return true;
 }
 
 int CMessageException::ReportError(unsigned type, unsigned helpId) const {
-    if (!m_text.empty()) return AfxMessageBox(m_text, type, m_helpContext);
-    if (helpId) return AfxMessageBox(helpId, type, helpId);
+    if (!m_text.empty())
+        return AfxMessageBox(m_text, type, m_helpContext);
+    if (helpId)
+        return AfxMessageBox(helpId, type, helpId);
     return IDABORT;
 }
 
@@ -172,11 +199,14 @@ int CMessageException::ReportError(unsigned type, unsigned helpId) const {
 
 void ThrowHResult(HRESULT hr) {
     IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK) info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK)
+        info = nullptr;
     throw CComException(hr, info, false);
 }
 
-void ThrowHResultWithInfo(HRESULT hr, IErrorInfo* info) { throw CComException(hr, info, false); }
+void ThrowHResultWithInfo(HRESULT hr, IErrorInfo* info) {
+    throw CComException(hr, info, false);
+}
 
 void ThrowMessage(unsigned id, const std::vector<va::FormatArg>& args) {
     std::optional<std::string> text;
@@ -185,27 +215,33 @@ void ThrowMessage(unsigned id, const std::vector<va::FormatArg>& args) {
     } catch (const std::bad_alloc&) {
         throw CMemoryException();
     }
-    if (!text) throw CMemoryException();
+    if (!text)
+        throw CMemoryException();
     throw CMessageException(std::move(*text), id);
 }
 
 // --- reporting ----------------------------------------------------------------
 
 std::string BuildErrorText(const CException& e, unsigned prefixId, unsigned* helpContext) {
-    if (helpContext) *helpContext = 0;
-    if (dynamic_cast<const CUserException*>(&e)) return {};
+    if (helpContext)
+        *helpContext = 0;
+    if (dynamic_cast<const CUserException*>(&e))
+        return {};
     std::string result;
     try {
         unsigned context = 0;
         std::string message = e.GetErrorMessage(&context);
-        if (helpContext) *helpContext = context;
+        if (helpContext)
+            *helpContext = context;
         std::string prefix;
         if (prefixId) {
             prefix = LoadResString(prefixId);
-            if (prefix == message) prefix.clear();
+            if (prefix == message)
+                prefix.clear();
         }
         result = prefix;
-        if (!prefix.empty() && !message.empty()) result += "\r\n\r\n";
+        if (!prefix.empty() && !message.empty())
+            result += "\r\n\r\n";
         result += message;
     } catch (...) {
         // the text stays as far as it got
@@ -214,13 +250,16 @@ std::string BuildErrorText(const CException& e, unsigned prefixId, unsigned* hel
 }
 
 void ReportException(const CException& e, unsigned prefixId) {
-    if (dynamic_cast<const CUserException*>(&e)) return;
+    if (dynamic_cast<const CUserException*>(&e))
+        return;
     try {
         unsigned helpContext = 0;
         std::string text = BuildErrorText(e, prefixId, &helpContext);
-        if (text.empty()) text = StripOneLineBreak(FormatSystemMessage(E_FAIL));
+        if (text.empty())
+            text = StripOneLineBreak(FormatSystemMessage(E_FAIL));
         unsigned type = MB_ICONEXCLAMATION;
-        if (dynamic_cast<const CMemoryException*>(&e)) type |= MB_SYSTEMMODAL;
+        if (dynamic_cast<const CMemoryException*>(&e))
+            type |= MB_SYSTEMMODAL;
         AfxMessageBox(text, type, helpContext);
     } catch (const CException& inner) {
         try {

@@ -36,6 +36,7 @@ private:
 class CSimpleException : public CException {
 public:
     explicit CSimpleException(unsigned stringId) : m_stringId(stringId) {}
+    using CException::GetErrorMessage;
     bool GetErrorMessage(char* buffer, size_t size, unsigned* helpContext = nullptr) const override;
 
 private:
@@ -66,6 +67,7 @@ public:
     enum Cause { none, genericException, fileNotFound, badPath, accessDenied, diskFull, endOfFile };
     CFileException(Cause cause, std::string fileName, long osError = -1)
         : m_cause(cause), m_strFileName(std::move(fileName)), m_lOsError(osError) {}
+    using CException::GetErrorMessage;
     bool GetErrorMessage(char* buffer, size_t size, unsigned* helpContext = nullptr) const override;
 
     Cause m_cause;
@@ -82,6 +84,7 @@ public:
     // The error object's description, empty without one.
     std::string Description() const;
 
+    using CException::GetErrorMessage;
     bool GetErrorMessage(char* buffer, size_t size, unsigned* helpContext = nullptr) const override;
     int ReportError(unsigned type = MB_OK, unsigned helpId = 0) const override;
 
@@ -98,6 +101,7 @@ public:
     const std::string& Text() const { return m_text; }
     unsigned HelpContext() const { return m_helpContext; }
 
+    using CException::GetErrorMessage;
     bool GetErrorMessage(char* buffer, size_t size, unsigned* helpContext = nullptr) const override;
     int ReportError(unsigned type = MB_OK, unsigned helpId = 0) const override;
 
@@ -121,7 +125,8 @@ template <class... Args>
 
 // Every failed call ends here through this check.
 inline HRESULT CheckHResult(HRESULT hr) {
-    if (FAILED(hr)) ThrowHResult(hr);
+    if (FAILED(hr))
+        ThrowHResult(hr);
     return hr;
 }
 

@@ -27,11 +27,16 @@ int ToStandardError(const std::string& text) {
 
 QMessageBox::Icon IconFor(unsigned type) {
     switch (type & 0xF0) {
-        case MB_ICONHAND: return QMessageBox::Critical;
-        case MB_ICONQUESTION: return QMessageBox::Question;
-        case MB_ICONEXCLAMATION: return QMessageBox::Warning;
-        case MB_ICONINFORMATION: return QMessageBox::Information;
-        default: return QMessageBox::NoIcon;
+        case MB_ICONHAND:
+            return QMessageBox::Critical;
+        case MB_ICONQUESTION:
+            return QMessageBox::Question;
+        case MB_ICONEXCLAMATION:
+            return QMessageBox::Warning;
+        case MB_ICONINFORMATION:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 
@@ -39,16 +44,27 @@ int ShowBox(const std::string& text, unsigned type) {
     QMessageBox box(IconFor(type), QApplication::applicationDisplayName(),
                     QString::fromStdString(text));
     switch (type & 0x0F) {
-        case MB_OKCANCEL: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-        case MB_YESNO: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
-        default: box.setStandardButtons(QMessageBox::Ok); break;
+        case MB_OKCANCEL:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            break;
+        case MB_YESNO:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            break;
+        default:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
     }
-    if (type & MB_SYSTEMMODAL) box.setWindowModality(Qt::ApplicationModal);
+    if (type & MB_SYSTEMMODAL)
+        box.setWindowModality(Qt::ApplicationModal);
     switch (box.exec()) {
-        case QMessageBox::Cancel: return IDCANCEL;
-        case QMessageBox::Yes: return IDYES;
-        case QMessageBox::No: return IDNO;
-        default: return IDOK;
+        case QMessageBox::Cancel:
+            return IDCANCEL;
+        case QMessageBox::Yes:
+            return IDYES;
+        case QMessageBox::No:
+            return IDNO;
+        default:
+            return IDOK;
     }
 }
 
@@ -61,7 +77,8 @@ int DefaultHandler(const std::string& text, unsigned type, unsigned) {
         // Another thread never blocks on the user interface: the box is
         // shown later by the UI thread, and the text is logged now.
         ToStandardError(text);
-        QMetaObject::invokeMethod(app, [text, type] { ShowBox(text, type); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [text, type] { ShowBox(text, type); }, Qt::QueuedConnection);
         return IDOK;
     }
     return ShowBox(text, type);
@@ -89,6 +106,7 @@ int AfxMessageBox(const std::string& text, unsigned type, unsigned helpId) {
 }
 
 int AfxMessageBox(unsigned stringId, unsigned type, unsigned helpId) {
-    if (helpId == unsigned(-1)) helpId = stringId;
+    if (helpId == unsigned(-1))
+        helpId = stringId;
     return AfxMessageBox(LoadResString(stringId), type, helpId);
 }

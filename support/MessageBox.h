@@ -23,7 +23,8 @@ constexpr int IDABORT = 3;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
-using MessageBoxHandler = std::function<int(const std::string& text, unsigned type, unsigned helpId)>;
+using MessageBoxHandler =
+    std::function<int(const std::string& text, unsigned type, unsigned helpId)>;
 
 // Installs a handler and returns the previous one (empty: the default).
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);

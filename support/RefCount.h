@@ -35,7 +35,8 @@ public:
     // Takes over a new representation (count 1) without adding a reference.
     explicit CRefCount(Rep* rep) : m_rep(rep) {}
     CRefCount(const CRefCount& other) : m_rep(other.m_rep) {
-        if (m_rep) Counter::Increment(m_rep->m_nRefs);
+        if (m_rep)
+            Counter::Increment(m_rep->m_nRefs);
     }
     CRefCount(CRefCount&& other) noexcept : m_rep(std::exchange(other.m_rep, nullptr)) {}
     ~CRefCount() { Release(); }
@@ -62,7 +63,8 @@ public:
     // Drops this handle's share; the last share destroys the representation.
     void Release() {
         if (Rep* rep = std::exchange(m_rep, nullptr)) {
-            if (Counter::Decrement(rep->m_nRefs) == 0) delete rep;
+            if (Counter::Decrement(rep->m_nRefs) == 0)
+                delete rep;
         }
     }
     // Takes over a new representation, dropping the old one.

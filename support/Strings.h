@@ -11,7 +11,9 @@ std::string ToLowerAscii(std::string_view s);
 std::string ToUpperAscii(std::string_view s);
 // Compares without regard to ASCII letter case: <0, 0, >0 like strcmp.
 int CompareNoCase(std::string_view a, std::string_view b);
-inline bool EqualsNoCase(std::string_view a, std::string_view b) { return CompareNoCase(a, b) == 0; }
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return CompareNoCase(a, b) == 0;
+}
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 bool EndsWithNoCase(std::string_view s, std::string_view suffix);
 

@@ -16,17 +16,21 @@
 namespace vtest {
 
 CapturedMessages::CapturedMessages() {
-    m_previous = SetMessageBoxHandler([this](const std::string& text, unsigned type, unsigned help) {
-        m_messages.push_back({text, type, help});
-        return IDOK;
-    });
+    m_previous =
+        SetMessageBoxHandler([this](const std::string& text, unsigned type, unsigned help) {
+            m_messages.push_back({text, type, help});
+            return IDOK;
+        });
 }
 
-CapturedMessages::~CapturedMessages() { SetMessageBoxHandler(m_previous); }
+CapturedMessages::~CapturedMessages() {
+    SetMessageBoxHandler(m_previous);
+}
 
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "velotrax-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    if (!mkdtemp(tmpl.data()))
+        throw std::runtime_error("mkdtemp failed");
     m_path = tmpl;
 }
 
@@ -37,16 +41,20 @@ TempDir::~TempDir() {
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input) {
     int in[2], out[2], err[2];
-    if (pipe(in) || pipe(out) || pipe(err)) throw std::runtime_error("pipe failed");
+    if (pipe(in) || pipe(out) || pipe(err))
+        throw std::runtime_error("pipe failed");
     pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
     if (pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
+            close(fd);
         std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
@@ -66,16 +74,21 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
         pollfd fds[3];
         int n = 0;
         int outIdx = -1, errIdx = -1, inIdx = -1;
-        if (outOpen) fds[outIdx = n++] = {out[0], POLLIN, 0};
-        if (errOpen) fds[errIdx = n++] = {err[0], POLLIN, 0};
-        if (in[1] >= 0) fds[inIdx = n++] = {in[1], POLLOUT, 0};
+        if (outOpen)
+            fds[outIdx = n++] = {out[0], POLLIN, 0};
+        if (errOpen)
+            fds[errIdx = n++] = {err[0], POLLIN, 0};
+        if (in[1] >= 0)
+            fds[inIdx = n++] = {in[1], POLLOUT, 0};
         if (poll(fds, static_cast<nfds_t>(n), -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             break;
         }
         char buf[65536];
         auto drain = [&](int idx, int fd, std::string& into, bool& open) {
-            if (idx < 0 || !(fds[idx].revents & (POLLIN | POLLHUP | POLLERR))) return;
+            if (idx < 0 || !(fds[idx].revents & (POLLIN | POLLHUP | POLLERR)))
+                return;
             ssize_t r = read(fd, buf, sizeof buf);
             if (r > 0)
                 into.append(buf, static_cast<size_t>(r));
@@ -86,8 +99,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
         drain(errIdx, err[0], result.err, errOpen);
         if (inIdx >= 0 && (fds[inIdx].revents & (POLLOUT | POLLERR | POLLHUP))) {
             ssize_t w = write(in[1], input.data() + written, input.size() - written);
-            if (w > 0) written += static_cast<size_t>(w);
-            if (w < 0 && errno != EAGAIN && errno != EINTR) written = input.size();
+            if (w > 0)
+                written += static_cast<size_t>(w);
+            if (w < 0 && errno != EAGAIN && errno != EINTR)
+                written = input.size();
             if (written >= input.size()) {
                 close(in[1]);
                 in[1] = -1;

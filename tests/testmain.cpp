@@ -14,8 +14,10 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("VELOTRAX_TEST", "1", 1);
     signal(SIGPIPE, SIG_IGN);
-    std::string config = (std::filesystem::temp_directory_path() / "velotrax-config-XXXXXX").string();
-    if (mkdtemp(config.data())) setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    std::string config =
+        (std::filesystem::temp_directory_path() / "velotrax-config-XXXXXX").string();
+    if (mkdtemp(config.data()))
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     SetUILanguage(LANG_ENGLISH_US);
     testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();

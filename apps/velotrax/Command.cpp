@@ -9,7 +9,9 @@ std::vector<CCommand>& Table() {
 }
 }  // namespace
 
-CCommandRegistrar::CCommandRegistrar(CCommand command) { Table().push_back(std::move(command)); }
+CCommandRegistrar::CCommandRegistrar(CCommand command) {
+    Table().push_back(std::move(command));
+}
 
 std::vector<CCommand> RegisteredCommands() {
     std::vector<CCommand> commands = Table();
@@ -20,6 +22,7 @@ std::vector<CCommand> RegisteredCommands() {
 
 const CCommand* FindCommand(const std::string& name) {
     for (const CCommand& c : Table())
-        if (c.name == name) return &c;
+        if (c.name == name)
+            return &c;
     return nullptr;
 }

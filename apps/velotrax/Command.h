@@ -6,7 +6,7 @@
 
 struct CCommand {
     std::string name;
-    std::string synopsis;  // one line of usage shown by --help
+    std::string synopsis;               // one line of usage shown by --help
     int (*run)(int argc, char** argv);  // argv[0] is the command's name
 };
 

@@ -42,8 +42,10 @@ int Run(int argc, char** argv) {
         PrintHelp(stdout);
         return kExitOk;
     }
-    if (first == "--version" || first == "-V") return PrintVersion();
-    if (const CCommand* command = FindCommand(first)) return command->run(argc - 1, argv + 1);
+    if (first == "--version" || first == "-V")
+        return PrintVersion();
+    if (const CCommand* command = FindCommand(first))
+        return command->run(argc - 1, argv + 1);
     std::fprintf(stderr, "velotrax: unknown command or option '%s'\n\n", first.c_str());
     PrintHelp(stderr);
     return kExitUsage;

@@ -15,7 +15,8 @@ std::map<GUID, ClassFactoryFunction>& Table() {
 }  // namespace
 
 bool RegisterClassFactory(REFCLSID clsid, ClassFactoryFunction factory) {
-    if (!factory) return false;
+    if (!factory)
+        return false;
     std::lock_guard guard(TableLock());
     Table()[clsid] = std::move(factory);
     return true;
@@ -32,13 +33,15 @@ bool IsClassRegistered(REFCLSID clsid) {
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
+    if (!ppv)
+        return E_POINTER;
     *ppv = nullptr;
     ClassFactoryFunction factory;
     {
         std::lock_guard guard(TableLock());
         auto it = Table().find(clsid);
-        if (it == Table().end()) return REGDB_E_CLASSNOTREG;
+        if (it == Table().end())
+            return REGDB_E_CLASSNOTREG;
         factory = it->second;
     }
     try {
@@ -51,7 +54,8 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, vo
 }
 
 bool IsSameObject(IUnknown* a, IUnknown* b) {
-    if (!a || !b) return a == b;
+    if (!a || !b)
+        return a == b;
     CComPtr<IUnknown> ua, ub;
     a->QueryInterface(IUnknown::iid, ua.ReleaseAndGetVoidAddress());
     b->QueryInterface(IUnknown::iid, ub.ReleaseAndGetVoidAddress());

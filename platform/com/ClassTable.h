@@ -19,9 +19,11 @@ bool IsClassRegistered(REFCLSID clsid);
 // Helper for the common case: a class made with new and queried for riid.
 template <class T>
 HRESULT CreateAndQuery(IUnknown* outer, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
+    if (!ppv)
+        return E_POINTER;
     *ppv = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
     T* object = new T();
     object->AddRef();
     HRESULT hr = object->QueryInterface(riid, ppv);

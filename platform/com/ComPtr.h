@@ -85,7 +85,8 @@ public:
     T* Detach() { return std::exchange(m_p, nullptr); }
 
     void Release() {
-        if (T* p = std::exchange(m_p, nullptr)) p->Release();
+        if (T* p = std::exchange(m_p, nullptr))
+            p->Release();
     }
     void Swap(CComPtr& other) noexcept { std::swap(m_p, other.m_p); }
 
@@ -97,26 +98,31 @@ public:
 
     template <class U>
     HRESULT QueryInterface(U** out) const {
-        if (!out) return E_POINTER;
+        if (!out)
+            return E_POINTER;
         *out = nullptr;
-        if (!m_p) return E_POINTER;
+        if (!m_p)
+            return E_POINTER;
         return m_p->QueryInterface(U::iid, reinterpret_cast<void**>(out));
     }
 
 private:
     void AddRefIf() {
-        if (m_p) m_p->AddRef();
+        if (m_p)
+            m_p->AddRef();
     }
     template <class U>
     void Assign(U* p) {
         m_p = nullptr;
-        if (!p) return;
+        if (!p)
+            return;
         if constexpr (std::is_base_of_v<T, U>) {
             m_p = p;
             m_p->AddRef();
         } else {
             void* out = nullptr;
-            if (SUCCEEDED(p->QueryInterface(T::iid, &out))) m_p = static_cast<T*>(out);
+            if (SUCCEEDED(p->QueryInterface(T::iid, &out)))
+                m_p = static_cast<T*>(out);
         }
     }
 

@@ -12,15 +12,23 @@ using BYTE = uint8_t;
 using BOOL = int;
 using LANGID = uint16_t;
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 constexpr HRESULT MAKE_HRESULT(unsigned sev, unsigned fac, unsigned code) {
     return static_cast<HRESULT>((static_cast<uint32_t>(sev) << 31) |
                                 (static_cast<uint32_t>(fac) << 16) | (code & 0xFFFFu));
 }
-constexpr unsigned HRESULT_CODE(HRESULT hr) { return static_cast<uint32_t>(hr) & 0xFFFFu; }
-constexpr unsigned HRESULT_FACILITY(HRESULT hr) { return (static_cast<uint32_t>(hr) >> 16) & 0x1FFFu; }
+constexpr unsigned HRESULT_CODE(HRESULT hr) {
+    return static_cast<uint32_t>(hr) & 0xFFFFu;
+}
+constexpr unsigned HRESULT_FACILITY(HRESULT hr) {
+    return (static_cast<uint32_t>(hr) >> 16) & 0x1FFFu;
+}
 
 constexpr unsigned FACILITY_ITF = 4;
 constexpr unsigned FACILITY_WIN32 = 7;
@@ -31,7 +39,9 @@ constexpr HRESULT HRESULT_FROM_WIN32(uint32_t err) {
                : static_cast<HRESULT>((err & 0x0000FFFFu) | (FACILITY_WIN32 << 16) | 0x80000000u);
 }
 
-constexpr HRESULT HR(uint32_t v) { return static_cast<HRESULT>(v); }
+constexpr HRESULT HR(uint32_t v) {
+    return static_cast<HRESULT>(v);
+}
 
 // Win32 error codes the system maps into HRESULTs.
 constexpr uint32_t ERROR_SUCCESS = 0;
@@ -92,15 +102,15 @@ constexpr HRESULT CTL_E_SETNOTSUPPORTED = HR(0x800A017F);
 constexpr HRESULT CTL_E_GETNOTSUPPORTED = HR(0x800A018A);
 
 // Win32 errors as HRESULTs used by the system.
-constexpr HRESULT HRESULT_FILE_NOT_FOUND = HR(0x80070002);          // ERROR_FILE_NOT_FOUND
-constexpr HRESULT HRESULT_PATH_NOT_FOUND = HR(0x80070003);          // ERROR_PATH_NOT_FOUND
-constexpr HRESULT HRESULT_BAD_FORMAT = HR(0x8007000B);              // ERROR_BAD_FORMAT
-constexpr HRESULT HRESULT_INSUFFICIENT_BUFFER = HR(0x8007007A);     // ERROR_INSUFFICIENT_BUFFER
-constexpr HRESULT HRESULT_TIMEOUT = HR(0x800705B4);                 // ERROR_TIMEOUT
-constexpr HRESULT HRESULT_INVALID_HANDLE = HR(0x80070006);          // ERROR_INVALID_HANDLE
-constexpr HRESULT HRESULT_INVALID_DATA = HR(0x8007000D);            // ERROR_INVALID_DATA
-constexpr HRESULT HRESULT_NOT_SUPPORTED = HR(0x80070032);           // ERROR_NOT_SUPPORTED
-constexpr HRESULT HRESULT_CANCELLED = HR(0x800704C7);               // ERROR_CANCELLED
+constexpr HRESULT HRESULT_FILE_NOT_FOUND = HR(0x80070002);       // ERROR_FILE_NOT_FOUND
+constexpr HRESULT HRESULT_PATH_NOT_FOUND = HR(0x80070003);       // ERROR_PATH_NOT_FOUND
+constexpr HRESULT HRESULT_BAD_FORMAT = HR(0x8007000B);           // ERROR_BAD_FORMAT
+constexpr HRESULT HRESULT_INSUFFICIENT_BUFFER = HR(0x8007007A);  // ERROR_INSUFFICIENT_BUFFER
+constexpr HRESULT HRESULT_TIMEOUT = HR(0x800705B4);              // ERROR_TIMEOUT
+constexpr HRESULT HRESULT_INVALID_HANDLE = HR(0x80070006);       // ERROR_INVALID_HANDLE
+constexpr HRESULT HRESULT_INVALID_DATA = HR(0x8007000D);         // ERROR_INVALID_DATA
+constexpr HRESULT HRESULT_NOT_SUPPORTED = HR(0x80070032);        // ERROR_NOT_SUPPORTED
+constexpr HRESULT HRESULT_CANCELLED = HR(0x800704C7);            // ERROR_CANCELLED
 
 // DirectShow results (facility ITF, 0x0200 and up).
 constexpr HRESULT VFW_S_NO_MORE_ITEMS = HR(0x00040103);

@@ -33,7 +33,8 @@ template <class Derived, class... Interfaces>
 class CUnknownImpl : public Interfaces... {
 public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
+        if (!ppv)
+            return E_POINTER;
         *ppv = nullptr;
         if (riid == IUnknown::iid) {
             *ppv = static_cast<IUnknown*>(static_cast<FirstInterface*>(this));
@@ -42,14 +43,16 @@ public:
         }
         if (!*ppv && FAILED(static_cast<Derived*>(this)->QueryInterfaceExtra(riid, ppv)))
             *ppv = nullptr;
-        if (!*ppv) return E_NOINTERFACE;
+        if (!*ppv)
+            return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
     ULONG AddRef() override { return ++m_cRef; }
     ULONG Release() override {
         ULONG n = --m_cRef;
-        if (n == 0) delete static_cast<Derived*>(this);
+        if (n == 0)
+            delete static_cast<Derived*>(this);
         return n;
     }
     // Answers further interfaces (aggregated helpers); the default answers none.

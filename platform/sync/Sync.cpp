@@ -39,24 +39,31 @@ bool CEvent::IsSet() const {
     return m_signalled;
 }
 
-bool CEvent::Wait(DWORD timeoutMs) { return WaitForSingleObject(*this, timeoutMs) == WAIT_OBJECT_0; }
+bool CEvent::Wait(DWORD timeoutMs) {
+    return WaitForSingleObject(*this, timeoutMs) == WAIT_OBJECT_0;
+}
 
 DWORD WaitForMultipleObjects(DWORD count, CEvent* const* events, bool waitAll, DWORD timeoutMs) {
-    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !events) return WAIT_FAILED;
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !events)
+        return WAIT_FAILED;
     for (DWORD i = 0; i < count; ++i)
-        if (!events[i]) return WAIT_FAILED;
+        if (!events[i])
+            return WAIT_FAILED;
 
     auto ready = [&]() -> int {
         if (waitAll) {
             for (DWORD i = 0; i < count; ++i)
-                if (!events[i]->m_signalled) return -1;
+                if (!events[i]->m_signalled)
+                    return -1;
             for (DWORD i = 0; i < count; ++i)
-                if (!events[i]->m_manualReset) events[i]->m_signalled = false;
+                if (!events[i]->m_manualReset)
+                    events[i]->m_signalled = false;
             return 0;
         }
         for (DWORD i = 0; i < count; ++i) {
             if (events[i]->m_signalled) {
-                if (!events[i]->m_manualReset) events[i]->m_signalled = false;
+                if (!events[i]->m_manualReset)
+                    events[i]->m_signalled = false;
                 return static_cast<int>(i);
             }
         }
@@ -65,8 +72,10 @@ DWORD WaitForMultipleObjects(DWORD count, CEvent* const* events, bool waitAll, D
 
     std::unique_lock lock(EventLock());
     int index = ready();
-    if (index >= 0) return WAIT_OBJECT_0 + static_cast<DWORD>(index);
-    if (timeoutMs == 0) return WAIT_TIMEOUT;
+    if (index >= 0)
+        return WAIT_OBJECT_0 + static_cast<DWORD>(index);
+    if (timeoutMs == 0)
+        return WAIT_TIMEOUT;
     if (timeoutMs == INFINITE) {
         EventCondition().wait(lock, [&] { return (index = ready()) >= 0; });
         return WAIT_OBJECT_0 + static_cast<DWORD>(index);
@@ -82,8 +91,11 @@ bool CMutex::Lock(DWORD timeoutMs) {
         m_mutex.lock();
         return true;
     }
-    if (timeoutMs == 0) return m_mutex.try_lock();
+    if (timeoutMs == 0)
+        return m_mutex.try_lock();
     return m_mutex.try_lock_for(std::chrono::milliseconds(timeoutMs));
 }
 
-void CMutex::Unlock() { m_mutex.unlock(); }
+void CMutex::Unlock() {
+    m_mutex.unlock();
+}

@@ -79,14 +79,16 @@ template <class T>
 class CSingleLock {
 public:
     explicit CSingleLock(T& sync, bool lockNow = false) : m_sync(sync) {
-        if (lockNow) Lock();
+        if (lockNow)
+            Lock();
     }
     ~CSingleLock() { Unlock(); }
     CSingleLock(const CSingleLock&) = delete;
     CSingleLock& operator=(const CSingleLock&) = delete;
 
     bool Lock(DWORD timeoutMs = INFINITE) {
-        if (m_locked) return true;
+        if (m_locked)
+            return true;
         if constexpr (std::is_same_v<T, CMutex>) {
             m_locked = m_sync.Lock(timeoutMs);
         } else {
