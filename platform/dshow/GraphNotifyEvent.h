@@ -1,0 +1,16 @@
+#pragma once
+// The event a graph posts to its notification target (IMediaEventEx::
+// SetNotifyWindow): its type is the message number the target chose, its
+// parameters are the message's (wParam 0, lParam the instance data).
+#include <QEvent>
+
+#include "platform/dshow/Clock.h"
+
+class CGraphNotifyEvent : public QEvent {
+public:
+    CGraphNotifyEvent(int message, LONG_PTR wParam, LONG_PTR lParam)
+        : QEvent(static_cast<QEvent::Type>(message)), m_wParam(wParam), m_lParam(lParam) {}
+
+    LONG_PTR m_wParam;
+    LONG_PTR m_lParam;
+};
