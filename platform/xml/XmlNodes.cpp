@@ -1,0 +1,570 @@
+// Nodes, node lists and documents over libxml2.
+#include <libxml/parser.h>
+#include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
+#include <libxslt/xslt.h>
+#include <libxslt/xsltutils.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include "platform/com/ErrorInfo.h"
+#include "platform/xml/XmlObjects.h"
+#include "platform/xml/XmlSource.h"
+
+namespace va::xml {
+
+// --- engine and errors ----------------------------------------------------------
+
+namespace {
+
+thread_local CErrorCapture* t_capture = nullptr;
+
+std::string Chomp(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+void StructuredError(void* context, xmlErrorPtr error) {
+    auto* capture = static_cast<CErrorCapture*>(context);
+    if (!capture || !error || !error->message)
+        return;
+    std::string text = Chomp(error->message);
+    if (error->line > 0)
+        text = "line " + std::to_string(error->line) + ": " + text;
+    capture->Add(std::move(text));
+}
+
+void GenericError(void*, const char* format, ...) {
+    CErrorCapture* capture = t_capture;
+    if (!capture)
+        return;  // nobody asked: the text is dropped, never printed
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    capture->Add(Chomp(buffer));
+}
+
+bool IsXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string TrimXmlSpace(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsXmlSpace(s[b]))
+        ++b;
+    while (e > b && IsXmlSpace(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+}  // namespace
+
+void InitXmlEngine() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        // Messages of libxml2 and libxslt that bypass the structured handler
+        // go to the capture of the calling thread instead of stderr.
+        xmlSetGenericErrorFunc(nullptr, &GenericError);
+        xsltSetGenericErrorFunc(nullptr, &GenericError);
+    });
+}
+
+CErrorCapture::CErrorCapture() : m_outer(t_capture) {
+    m_previousContext = xmlStructuredErrorContext;
+    m_previousHandler = reinterpret_cast<void*>(xmlStructuredError);
+    xmlSetStructuredErrorFunc(this, &StructuredError);
+    t_capture = this;
+}
+
+CErrorCapture::~CErrorCapture() {
+    xmlSetStructuredErrorFunc(m_previousContext,
+                              reinterpret_cast<xmlStructuredErrorFunc>(m_previousHandler));
+    t_capture = m_outer;
+}
+
+void CErrorCapture::Add(std::string message) {
+    if (m_first.empty() && !message.empty())
+        m_first = std::move(message);
+}
+
+std::string CErrorCapture::First(const std::string& fallback) const {
+    return m_first.empty() ? fallback : m_first;
+}
+
+CErrorCapture* CurrentErrorCapture() {
+    return t_capture;
+}
+
+HRESULT Fail(HRESULT hr, const std::string& description) {
+    SetErrorDescription(description, "XML");
+    return hr;
+}
+
+DocHolder HoldDoc(xmlDocPtr doc) {
+    return DocHolder(doc, [](xmlDocPtr d) { xmlFreeDoc(d); });
+}
+
+DocHolder NewEmptyDoc() {
+    return HoldDoc(xmlNewDoc(BAD_CAST "1.0"));
+}
+
+// --- text ---------------------------------------------------------------------------
+
+namespace {
+
+// Concatenates the text below a node. Entity references are followed into
+// the entity's own content (the parser never substitutes them); the total
+// is bounded, so an expansion bomb ends in an error, not in exhausted memory.
+bool CollectText(xmlNodePtr node, std::string& out, int depth) {
+    if (depth > 64)
+        return false;
+    for (xmlNodePtr child = node; child; child = child->next) {
+        switch (child->type) {
+            case XML_TEXT_NODE:
+            case XML_CDATA_SECTION_NODE:
+                if (child->content)
+                    out += reinterpret_cast<const char*>(child->content);
+                break;
+            case XML_ELEMENT_NODE:
+                if (child->children && !CollectText(child->children, out, depth + 1))
+                    return false;
+                break;
+            case XML_ENTITY_REF_NODE: {
+                // children of a reference point at its entity declaration
+                xmlNodePtr decl = child->children;
+                if (decl && decl->type == XML_ENTITY_DECL && decl->children &&
+                    !CollectText(decl->children, out, depth + 1))
+                    return false;
+                break;
+            }
+            default:
+                break;
+        }
+        if (out.size() > kMaxXmlDocumentSize)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// --- node objects -----------------------------------------------------------------------
+
+namespace {
+
+// XPath selection from a context node, in document order.
+HRESULT Select(const DocHolder& doc, xmlNodePtr context, const std::string& expression,
+               std::vector<xmlNodePtr>& nodes) {
+    nodes.clear();
+    CErrorCapture capture;
+    xmlXPathContextPtr xpath = xmlXPathNewContext(doc.get());
+    if (!xpath)
+        return Fail(E_OUTOFMEMORY, "Out of memory.");
+    xpath->node = context;
+    xmlXPathObjectPtr result = xmlXPathEvalExpression(BAD_CAST expression.c_str(), xpath);
+    HRESULT hr = S_OK;
+    if (!result) {
+        hr = Fail(E_FAIL, "The expression \"" + expression +
+                              "\" is not valid: " + capture.First("syntax error"));
+    } else if (result->type != XPATH_NODESET) {
+        hr = Fail(E_FAIL, "The expression \"" + expression + "\" does not select nodes.");
+    } else if (result->nodesetval) {
+        xmlXPathNodeSetSort(result->nodesetval);
+        for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
+            xmlNodePtr n = result->nodesetval->nodeTab[i];
+            if (n && n->type != XML_NAMESPACE_DECL)
+                nodes.push_back(n);
+        }
+    }
+    if (result)
+        xmlXPathFreeObject(result);
+    xmlXPathFreeContext(xpath);
+    return hr;
+}
+
+class CXmlNodeList : public CUnknownImpl<CXmlNodeList, IXMLDOMNodeList> {
+public:
+    CXmlNodeList(DocHolder doc, std::vector<xmlNodePtr> nodes)
+        : m_doc(std::move(doc)), m_nodes(std::move(nodes)) {}
+
+    HRESULT get_length(long* length) override {
+        if (!length)
+            return E_POINTER;
+        *length = static_cast<long>(m_nodes.size());
+        return S_OK;
+    }
+    HRESULT get_item(long index, IXMLDOMNode** node) override {
+        if (!node)
+            return E_POINTER;
+        *node = nullptr;
+        if (index < 0 || static_cast<size_t>(index) >= m_nodes.size())
+            return S_FALSE;
+        *node = WrapNode(m_doc, m_nodes[static_cast<size_t>(index)]).Detach();
+        return S_OK;
+    }
+
+private:
+    DocHolder m_doc;
+    std::vector<xmlNodePtr> m_nodes;
+};
+
+// What every node object shares; I is the most derived DOM interface.
+template <class Derived, class I>
+class CXmlNodeImpl : public CUnknownImpl<Derived, I, IXmlNodeAccess> {
+public:
+    CXmlNodeImpl(DocHolder doc, xmlNodePtr node) : m_doc(std::move(doc)), m_node(node) {}
+
+    HRESULT QueryInterfaceExtra(REFIID riid, void** ppv) {
+        *ppv = nullptr;
+        if (riid != IXMLDOMNode::iid)
+            return E_NOINTERFACE;
+        *ppv = static_cast<IXMLDOMNode*>(static_cast<I*>(this));
+        return S_OK;
+    }
+
+    // IXmlNodeAccess
+    xmlNodePtr RawNode() override { return m_node; }
+    DocHolder Owner() override { return m_doc; }
+    HRESULT SetContent(DocHolder) override { return E_NOTIMPL; }
+
+    // IXMLDOMNode
+    HRESULT get_nodeName(std::string* name) override {
+        if (!name)
+            return E_POINTER;
+        name->clear();
+        switch (m_node->type) {
+            case XML_DOCUMENT_NODE:
+                *name = "#document";
+                break;
+            case XML_TEXT_NODE:
+                *name = "#text";
+                break;
+            case XML_CDATA_SECTION_NODE:
+                *name = "#cdata-section";
+                break;
+            case XML_COMMENT_NODE:
+                *name = "#comment";
+                break;
+            default:
+                if (m_node->ns && m_node->ns->prefix && m_node->type != XML_ATTRIBUTE_NODE)
+                    *name = std::string(reinterpret_cast<const char*>(m_node->ns->prefix)) + ":";
+                else if (m_node->type == XML_ATTRIBUTE_NODE && m_node->ns && m_node->ns->prefix)
+                    *name = std::string(reinterpret_cast<const char*>(m_node->ns->prefix)) + ":";
+                if (m_node->name)
+                    *name += reinterpret_cast<const char*>(m_node->name);
+        }
+        return S_OK;
+    }
+    HRESULT get_nodeType(XmlNodeType* type) override {
+        if (!type)
+            return E_POINTER;
+        switch (m_node->type) {
+            case XML_ELEMENT_NODE:
+                *type = NODE_ELEMENT;
+                break;
+            case XML_ATTRIBUTE_NODE:
+                *type = NODE_ATTRIBUTE;
+                break;
+            case XML_TEXT_NODE:
+                *type = NODE_TEXT;
+                break;
+            case XML_CDATA_SECTION_NODE:
+                *type = NODE_CDATA_SECTION;
+                break;
+            case XML_ENTITY_REF_NODE:
+                *type = NODE_ENTITY_REFERENCE;
+                break;
+            case XML_PI_NODE:
+                *type = NODE_PROCESSING_INSTRUCTION;
+                break;
+            case XML_COMMENT_NODE:
+                *type = NODE_COMMENT;
+                break;
+            case XML_DOCUMENT_NODE:
+                *type = NODE_DOCUMENT;
+                break;
+            default:
+                *type = NODE_INVALID;
+        }
+        return S_OK;
+    }
+    HRESULT get_text(std::string* text) override {
+        if (!text)
+            return E_POINTER;
+        text->clear();
+        std::string collected;
+        bool ok = true;
+        switch (m_node->type) {
+            case XML_TEXT_NODE:
+            case XML_CDATA_SECTION_NODE:
+            case XML_COMMENT_NODE:
+            case XML_PI_NODE:
+                if (m_node->content)
+                    collected = reinterpret_cast<const char*>(m_node->content);
+                break;
+            case XML_ATTRIBUTE_NODE:
+            case XML_ELEMENT_NODE:
+            case XML_DOCUMENT_NODE:
+            case XML_ENTITY_REF_NODE:
+                if (m_node->children)
+                    ok = CollectText(m_node->children, collected, 0);
+                break;
+            default:
+                break;
+        }
+        if (!ok)
+            return Fail(E_OUTOFMEMORY, "The text of the node is too large.");
+        if (m_node->type == XML_ELEMENT_NODE || m_node->type == XML_DOCUMENT_NODE)
+            *text = TrimXmlSpace(collected);
+        else
+            *text = std::move(collected);
+        return S_OK;
+    }
+    HRESULT get_xml(std::string* xml) override {
+        if (!xml)
+            return E_POINTER;
+        xml->clear();
+        xmlBufferPtr buffer = xmlBufferCreate();
+        if (!buffer)
+            return Fail(E_OUTOFMEMORY, "Out of memory.");
+        if (m_node->type == XML_DOCUMENT_NODE) {
+            for (xmlNodePtr child = m_node->children; child; child = child->next) {
+                xmlNodeDump(buffer, m_doc.get(), child, 0, 0);
+                if (child->next)
+                    xmlBufferCCat(buffer, "\n");
+            }
+        } else {
+            xmlNodeDump(buffer, m_doc.get(), m_node, 0, 0);
+        }
+        xml->assign(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
+                    static_cast<size_t>(xmlBufferLength(buffer)));
+        xmlBufferFree(buffer);
+        return S_OK;
+    }
+    HRESULT selectNodes(const std::string& expression, IXMLDOMNodeList** list) override {
+        if (!list)
+            return E_POINTER;
+        *list = nullptr;
+        std::vector<xmlNodePtr> nodes;
+        HRESULT hr = Select(m_doc, m_node, expression, nodes);
+        if (FAILED(hr))
+            return hr;
+        CComPtr<IXMLDOMNodeList> result(new CXmlNodeList(m_doc, std::move(nodes)));
+        *list = result.Detach();
+        return S_OK;
+    }
+    HRESULT selectSingleNode(const std::string& expression, IXMLDOMNode** node) override {
+        if (!node)
+            return E_POINTER;
+        *node = nullptr;
+        std::vector<xmlNodePtr> nodes;
+        HRESULT hr = Select(m_doc, m_node, expression, nodes);
+        if (FAILED(hr))
+            return hr;
+        if (nodes.empty())
+            return S_FALSE;
+        *node = WrapNode(m_doc, nodes.front()).Detach();
+        return S_OK;
+    }
+
+protected:
+    DocHolder m_doc;
+    xmlNodePtr m_node;
+};
+
+class CXmlNode : public CXmlNodeImpl<CXmlNode, IXMLDOMNode> {
+public:
+    using CXmlNodeImpl::CXmlNodeImpl;
+};
+
+class CXmlElement : public CXmlNodeImpl<CXmlElement, IXMLDOMElement> {
+public:
+    using CXmlNodeImpl::CXmlNodeImpl;
+
+    HRESULT getAttribute(const std::string& name, XmlVariant* value) override {
+        if (!value)
+            return E_POINTER;
+        value->kind = XmlVariant::Kind::Null;
+        value->str.clear();
+        for (xmlAttrPtr attr = m_node->properties; attr; attr = attr->next) {
+            std::string qualified;
+            if (attr->ns && attr->ns->prefix)
+                qualified = std::string(reinterpret_cast<const char*>(attr->ns->prefix)) + ":";
+            qualified += reinterpret_cast<const char*>(attr->name);
+            if (qualified != name)
+                continue;
+            std::string text;
+            if (attr->children && !CollectText(attr->children, text, 0))
+                return Fail(E_OUTOFMEMORY, "The attribute value is too large.");
+            value->kind = XmlVariant::Kind::String;
+            value->str = std::move(text);
+            return S_OK;
+        }
+        return S_FALSE;
+    }
+};
+
+class CXmlAttribute : public CXmlNodeImpl<CXmlAttribute, IXMLDOMAttribute> {
+public:
+    using CXmlNodeImpl::CXmlNodeImpl;
+
+    HRESULT get_value(XmlVariant* value) override {
+        if (!value)
+            return E_POINTER;
+        std::string text;
+        if (m_node->children && !CollectText(m_node->children, text, 0))
+            return Fail(E_OUTOFMEMORY, "The attribute value is too large.");
+        value->kind = XmlVariant::Kind::String;
+        value->str = std::move(text);
+        return S_OK;
+    }
+};
+
+class CXmlDocument : public CXmlNodeImpl<CXmlDocument, IXMLDOMDocument> {
+public:
+    explicit CXmlDocument(bool freeThreaded) : CXmlNodeImpl(nullptr, nullptr) {
+        (void)freeThreaded;  // every document here may move between threads
+        Replace(NewEmptyDoc());
+    }
+
+    HRESULT SetContent(DocHolder doc) override {
+        if (!doc)
+            return E_POINTER;
+        Replace(std::move(doc));
+        m_parseError.clear();
+        return S_OK;
+    }
+
+    HRESULT put_async(bool async) override {
+        m_async = async;
+        return S_OK;
+    }
+    HRESULT get_async(bool* async) override {
+        if (!async)
+            return E_POINTER;
+        *async = m_async;
+        return S_OK;
+    }
+    HRESULT load(const std::string& source, bool* loaded) override {
+        if (!loaded)
+            return E_POINTER;
+        std::string content, error;
+        if (!ReadXmlSource(source, kMaxXmlDocumentSize, content, error)) {
+            Replace(NewEmptyDoc());
+            m_parseError = error;
+            *loaded = false;
+            return S_FALSE;
+        }
+        return Parse(content, source, nullptr, loaded);
+    }
+    HRESULT loadXML(const std::string& text, bool* loaded) override {
+        if (!loaded)
+            return E_POINTER;
+        if (text.size() > kMaxXmlDocumentSize) {
+            Replace(NewEmptyDoc());
+            m_parseError = "The document is larger than the limit of " +
+                           std::to_string(kMaxXmlDocumentSize) + " bytes.";
+            *loaded = false;
+            return S_FALSE;
+        }
+        return Parse(text, "", "UTF-8", loaded);
+    }
+    HRESULT get_parseError(std::string* reason) override {
+        if (!reason)
+            return E_POINTER;
+        *reason = m_parseError;
+        return S_OK;
+    }
+    HRESULT get_documentElement(IXMLDOMElement** element) override {
+        if (!element)
+            return E_POINTER;
+        *element = nullptr;
+        xmlNodePtr root = xmlDocGetRootElement(m_doc.get());
+        if (!root)
+            return S_FALSE;
+        CComPtr<IXMLDOMElement> result(WrapNode(m_doc, root));
+        *element = result.Detach();
+        return S_OK;
+    }
+
+private:
+    void Replace(DocHolder doc) {
+        m_doc = std::move(doc);
+        m_node = reinterpret_cast<xmlNodePtr>(m_doc.get());
+    }
+
+    HRESULT Parse(const std::string& content, const std::string& url, const char* encoding,
+                  bool* loaded) {
+        *loaded = false;
+        m_parseError.clear();
+        Replace(NewEmptyDoc());
+        CErrorCapture capture;
+        xmlParserCtxtPtr context = xmlNewParserCtxt();
+        if (!context)
+            return Fail(E_OUTOFMEMORY, "Out of memory.");
+        // No network, no DTD loading, no entity substitution (so no external
+        // entity is ever read), and libxml2's default limits (no XML_PARSE_HUGE).
+        const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+        xmlDocPtr doc = xmlCtxtReadMemory(context, content.data(), static_cast<int>(content.size()),
+                                          url.empty() ? nullptr : url.c_str(), encoding, options);
+        bool wellFormed = context->wellFormed != 0;
+        xmlFreeParserCtxt(context);
+        if (!doc || !wellFormed || !xmlDocGetRootElement(doc)) {
+            if (doc)
+                xmlFreeDoc(doc);
+            m_parseError = capture.First("The document is not well-formed XML.");
+            return S_FALSE;
+        }
+        Replace(HoldDoc(doc));
+        *loaded = true;
+        return S_OK;
+    }
+
+    bool m_async = true;
+    std::string m_parseError;
+};
+
+}  // namespace
+
+CComPtr<IXMLDOMNode> WrapNode(const DocHolder& doc, xmlNodePtr node) {
+    CComPtr<IXMLDOMNode> result;
+    if (!node)
+        return result;
+    switch (node->type) {
+        case XML_ELEMENT_NODE:
+            result =
+                static_cast<IXMLDOMNode*>(static_cast<IXMLDOMElement*>(new CXmlElement(doc, node)));
+            break;
+        case XML_ATTRIBUTE_NODE:
+            result = static_cast<IXMLDOMNode*>(
+                static_cast<IXMLDOMAttribute*>(new CXmlAttribute(doc, node)));
+            break;
+        default:
+            result = static_cast<IXMLDOMNode*>(new CXmlNode(doc, node));
+    }
+    return result;
+}
+
+}  // namespace va::xml
+
+bool XmlEngineAvailable() {
+    va::xml::InitXmlEngine();
+    return true;
+}
+
+HRESULT XmlCreateDocument(bool freeThreaded, IXMLDOMDocument** document) {
+    if (!document)
+        return E_POINTER;
+    *document = nullptr;
+    va::xml::InitXmlEngine();
+    CComPtr<IXMLDOMDocument> result(new va::xml::CXmlDocument(freeThreaded));
+    *document = result.Detach();
+    return S_OK;
+}
