@@ -1,0 +1,375 @@
+#include "deinterlace/DeInterlaceEngine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "deinterlace/SubtypeNames.h"
+
+using deint::EPixelFormat;
+
+namespace {
+
+// The rectangles and frame time sit at the same offsets in both video formats.
+const VIDEOINFOHEADER* VideoInfo(const CMediaType& mt) {
+    if (!mt.BitmapHeader())
+        return nullptr;
+    return reinterpret_cast<const VIDEOINFOHEADER*>(mt.Format());
+}
+
+EPixelFormat FormatOf(const GUID& subtype) {
+    if (subtype == MEDIASUBTYPE_YUY2)
+        return EPixelFormat::Yuy2;
+    if (subtype == MEDIASUBTYPE_RGB24)
+        return EPixelFormat::Rgb24;
+    if (subtype == MEDIASUBTYPE_RGB32)
+        return EPixelFormat::Rgb32;
+    if (subtype == MEDIASUBTYPE_ARGB32)
+        return EPixelFormat::Argb32;
+    if (subtype == MEDIASUBTYPE_RGB555)
+        return EPixelFormat::Rgb555;
+    if (subtype == MEDIASUBTYPE_RGB565)
+        return EPixelFormat::Rgb565;
+    return EPixelFormat::Other;
+}
+
+}  // namespace
+
+CDeInterlaceEngine::CDeInterlaceEngine() : m_kernels(&deint::FastKernels()) {
+    SelectFunctions();
+}
+
+void CDeInterlaceEngine::SetInputType(const AM_MEDIA_TYPE& mt) {
+    m_inputType = mt;
+    UpdateGeometry();
+}
+
+void CDeInterlaceEngine::SetOutputType(const AM_MEDIA_TYPE& mt) {
+    m_outputType = mt;
+    const VIDEOINFOHEADER* vih = VideoInfo(m_outputType);
+    m_hasFrameTime = vih && vih->AvgTimePerFrame > 0;
+    UpdateGeometry();
+}
+
+void CDeInterlaceEngine::SetMethod(DWORD method) {
+    if (method > kMaxMethod || method == m_method)
+        return;
+    m_method = method;
+    SelectFunctions();
+}
+
+void CDeInterlaceEngine::SetInterpolation(DWORD interpolation) {
+    if (interpolation > kMaxInterpolation || interpolation == m_interpolation)
+        return;
+    m_interpolation = interpolation;
+    SelectFunctions();
+}
+
+void CDeInterlaceEngine::SetSharpen(DWORD level) {
+    if (level > kMaxSharpen || level == m_sharpen)
+        return;
+    m_sharpen = level;
+    SelectFunctions();
+}
+
+void CDeInterlaceEngine::SetDiagnostics(DWORD diagnostics) {
+    if (diagnostics > kMaxDiagnostics)
+        return;
+    m_diagnostics = diagnostics;
+}
+
+void CDeInterlaceEngine::SetKernels(const deint::CKernelSet& kernels) {
+    m_kernels = &kernels;
+    SelectFunctions();
+}
+
+void CDeInterlaceEngine::UpdateGeometry() {
+    const BITMAPINFOHEADER* in = m_inputType.BitmapHeader();
+    const BITMAPINFOHEADER* out = m_outputType.BitmapHeader();
+    m_inWidth = in ? in->biWidth : 0;
+    m_inHeight = in ? (in->biHeight < 0 ? -int64_t(in->biHeight) : in->biHeight) : 0;
+    m_inLineSize = in ? int64_t(in->biBitCount) * in->biWidth / 8 : 0;
+    m_outWidth = out ? out->biWidth : 0;
+    m_outHeight = out ? out->biHeight : 0;
+    m_outLineSize = out ? int64_t(out->biBitCount) * out->biWidth / 8 : 0;
+    m_bytesPerPixel = out && out->biBitCount % 8 == 0 ? out->biBitCount / 8 : 0;
+    m_outFormat = FormatOf(m_outputType.subtype);
+    bool heightsDiffer = in && out && in->biHeight != out->biHeight;
+    m_flip = heightsDiffer && m_outFormat != EPixelFormat::Yuy2;
+    m_swap = heightsDiffer && m_outFormat == EPixelFormat::Yuy2;
+    SelectFunctions();
+}
+
+void CDeInterlaceEngine::SelectFunctions() {
+    const FrameProc odd = &CDeInterlaceEngine::OddField;
+    const FrameProc even = &CDeInterlaceEngine::EvenField;
+    m_secondProc = nullptr;
+    switch (m_method) {
+        case 0:
+            m_firstProc = (m_flip || m_inWidth != m_outWidth) ? &CDeInterlaceEngine::CopyLines
+                                                              : &CDeInterlaceEngine::CopyBlock;
+            break;
+        case 1:
+            m_firstProc = odd;
+            break;
+        case 2:
+            m_firstProc = even;
+            break;
+        case 3:
+            m_firstProc = m_swap ? even : odd;
+            m_secondProc = m_swap ? odd : even;
+            break;
+        default:
+            m_firstProc = m_swap ? odd : even;
+            m_secondProc = m_swap ? even : odd;
+            break;
+    }
+
+    m_interpolate = nullptr;
+    m_sharpenPass = nullptr;
+    if (m_method == 0 || m_interpolation == 0)
+        return;
+    const deint::CKernelSet& k = *m_kernels;
+    switch (m_outFormat) {
+        case EPixelFormat::Yuy2:
+            m_interpolate = k.averageYuy2;
+            m_sharpenPass = k.sharpenYuy2;
+            break;
+        case EPixelFormat::Rgb24:
+            m_interpolate = k.averageRgb24;
+            m_sharpenPass = k.sharpen3Byte;
+            break;
+        case EPixelFormat::Rgb32:
+            m_interpolate = k.averageRgb32;
+            m_sharpenPass = k.sharpen4Byte;
+            break;
+        case EPixelFormat::Argb32:
+            m_interpolate = k.averageArgb32;
+            m_sharpenPass = k.sharpen4Byte;
+            break;
+        case EPixelFormat::Rgb555:
+            m_interpolate = k.average555;
+            m_sharpenPass = k.sharpen555;
+            break;
+        case EPixelFormat::Rgb565:
+            m_interpolate = k.average565;
+            m_sharpenPass = k.sharpen565;
+            break;
+        case EPixelFormat::Other:
+            break;
+    }
+    if (!IsSharpening())
+        m_sharpenPass = nullptr;
+}
+
+// Fits the frame's geometry to the two buffers. The procedures then touch
+// input lines [0, height) and output lines [0, height), lineBytes each.
+CDeInterlaceEngine::CFrame CDeInterlaceEngine::FitFrame(const BYTE* in, BYTE* out, long length,
+                                                        long outSize) const {
+    CFrame f;
+    if (!in || !out || length <= 0 || outSize <= 0)
+        return f;
+    f.in = in;
+    f.out = out;
+    f.blockBytes = size_t(std::min(length, outSize));
+    if (m_inWidth <= 0 || m_inHeight <= 0 || m_inLineSize <= 0 || m_outLineSize <= 0)
+        return f;
+    int64_t lineBytes = std::min(m_inLineSize, m_outLineSize);
+    int64_t inLines = length / m_inLineSize;
+    int64_t outLines = outSize >= lineBytes ? (outSize - lineBytes) / m_outLineSize + 1 : 0;
+    int64_t height = std::min<int64_t>({m_inHeight, inLines, outLines});
+    if (height <= 0)
+        return f;
+    f.lineBytes = size_t(lineBytes);
+    f.inStep = ptrdiff_t(m_inLineSize);
+    f.height = int(height);
+    f.width = 0;
+    if (m_bytesPerPixel > 0)
+        f.width = int(std::min<int64_t>(m_inWidth, lineBytes / m_bytesPerPixel));
+    if (m_flip) {
+        int64_t linesInOut = std::min<int64_t>(m_inHeight, outLines);
+        f.out = out + (linesInOut - 1) * m_outLineSize;
+        f.outStep = -ptrdiff_t(m_outLineSize);
+    } else {
+        f.outStep = ptrdiff_t(m_outLineSize);
+    }
+    return f;
+}
+
+HRESULT CDeInterlaceEngine::ProcessFrame(DWORD fieldIndex, const CDeInterlaceSampleTimes& times,
+                                         const BYTE* in, BYTE* out, long length, long outSize) {
+    FrameProc proc = fieldIndex == 2 ? m_secondProc : (fieldIndex < 2 ? m_firstProc : nullptr);
+    CFrame f = FitFrame(in, out, length, outSize);
+    if (proc && f.out)
+        (this->*proc)(f);
+    if (m_diagnostics && out && outSize > 0)
+        DrawDiagnostics(fieldIndex, times, out, outSize);
+    return S_OK;
+}
+
+void CDeInterlaceEngine::CopyBlock(const CFrame& f) {
+    std::memcpy(f.out, f.in, f.blockBytes);
+}
+
+void CDeInterlaceEngine::CopyLines(const CFrame& f) {
+    for (int y = 0; y < f.height; ++y)
+        CopyLine(f, y, y);
+}
+
+void CDeInterlaceEngine::CopyLine(const CFrame& f, int inLine, int outLine) const {
+    std::memcpy(f.out + outLine * f.outStep, f.in + inLine * f.inStep, f.lineBytes);
+}
+
+// Keeps input lines 0, 2, 4, ...; the lines between are interpolated from
+// their neighbours where both exist, else copies of the line above.
+void CDeInterlaceEngine::OddField(const CFrame& f) {
+    const int h = f.height;
+    int d = 0;
+    if (m_interpolate && h >= 3) {
+        int reps = (h - 3) / 2 + 1;
+        for (int r = 0; r < reps; ++r, d += 2) {
+            CopyLine(f, d, d);
+            m_interpolate(f.in + d * f.inStep, f.in + (d + 2) * f.inStep,
+                          f.out + (d + 1) * f.outStep, f.width);
+        }
+    }
+    if (d < h - 1) {
+        int reps = (h - d - 2) / 2 + 1;
+        for (int r = 0; r < reps; ++r, d += 2) {
+            CopyLine(f, d, d);
+            CopyLine(f, d, d + 1);
+        }
+        if (h % 2 == 1)
+            CopyLine(f, d, d);
+    } else if (h == d + 1) {
+        CopyLine(f, d, d);
+    }
+    Sharpen(f);
+}
+
+// Keeps input line 0 and the lines 1, 3, 5, ...; the lines between are
+// interpolated where both neighbours exist, else copies of the line above.
+void CDeInterlaceEngine::EvenField(const CFrame& f) {
+    const int h = f.height;
+    CopyLine(f, 0, 0);
+    int d = 1;
+    if (m_interpolate && h >= 4) {
+        int reps = (h - 4) / 2 + 1;
+        for (int r = 0; r < reps; ++r, d += 2) {
+            CopyLine(f, d, d);
+            m_interpolate(f.in + d * f.inStep, f.in + (d + 2) * f.inStep,
+                          f.out + (d + 1) * f.outStep, f.width);
+        }
+    }
+    if (d < h - 1) {
+        int reps = (h - d - 2) / 2 + 1;
+        for (int r = 0; r < reps; ++r, d += 2) {
+            CopyLine(f, d, d);
+            CopyLine(f, d, d + 1);
+        }
+    }
+    if (h == d + 1)
+        CopyLine(f, d, d);
+    Sharpen(f);
+}
+
+void CDeInterlaceEngine::Sharpen(const CFrame& f) const {
+    if (m_sharpenPass && f.width > 0)
+        m_sharpenPass(f.out, f.outStep, f.width, f.height, int(m_sharpen));
+}
+
+DWORD CDeInterlaceEngine::FirstFieldAfterSegment(REFERENCE_TIME tStart) {
+    if (!IsDoubleRate())
+        return 0;
+    const BITMAPINFOHEADER* bmi = m_outputType.BitmapHeader();
+    VIDEOINFOHEADER* vih =
+        bmi ? reinterpret_cast<VIDEOINFOHEADER*>(m_outputType.Format()) : nullptr;
+    REFERENCE_TIME t = vih ? vih->AvgTimePerFrame : 0;
+    if (t <= 0) {
+        if (!bmi || bmi->biWidth != 720)
+            return 0;
+        LONG h = bmi->biHeight;
+        if (h == 576 || h == -576)
+            t = 200000;  // 50 fields per second
+        else if (h == 480 || h == -480)
+            t = 166834;  // 59.94 fields per second
+        else
+            return 0;
+        // The bitmap header follows the frame time in both formats, so this
+        // writes AvgTimePerFrame of either.
+        vih->AvgTimePerFrame = t;
+    }
+    if (t > INT64_MAX / 2)
+        return 1;
+    REFERENCE_TIME r = tStart % (2 * t);
+    if (r < 0)
+        r += 2 * t;
+    return r >= t ? 2 : 1;
+}
+
+std::string CDeInterlaceEngine::DiagnosticText(DWORD fieldIndex,
+                                               const CDeInterlaceSampleTimes& times) const {
+    const VIDEOINFOHEADER* vih = VideoInfo(m_outputType);
+    const BITMAPINFOHEADER* bmi = m_outputType.BitmapHeader();
+    RECT src, dst;
+    REFERENCE_TIME avg = 0;
+    if (vih) {
+        src = vih->rcSource;
+        dst = vih->rcTarget;
+        avg = vih->AvgTimePerFrame;
+    }
+    double start = times.valid ? double(times.start) / 10000000.0 : 0.0;
+    double stop = times.valid ? double(times.stop) / 10000000.0 : 0.0;
+    char text[1024];
+    int n = std::snprintf(text, sizeof text,
+                          "start/stop: [%.03lf - %.03lf]\nmedia sub type: %s\nsize: %d x %d\n"
+                          "souce rect: %ld, %ld, %ld, %ld\ntarget rect: %ld, %ld, %ld, %ld\n"
+                          "avg frame time: %d ms",
+                          start, stop, deint::SubtypeName(m_outputType.subtype),
+                          bmi ? int(bmi->biWidth) : 0, bmi ? int(bmi->biHeight) : 0, long(src.left),
+                          long(src.top), long(src.right), long(src.bottom), long(dst.left),
+                          long(dst.top), long(dst.right), long(dst.bottom), int(avg / 10000));
+    if (n < 0)
+        return {};
+    std::string result(text, std::min<size_t>(size_t(n), sizeof text - 1));
+    if (result.size() >= sizeof text - 32 || (m_method == 0 && fieldIndex == 0))
+        return result;
+    result += "\nfield: ";
+    if (fieldIndex != 0)
+        result += std::to_string(fieldIndex) + " ";
+    switch (m_method) {
+        case 1:
+            result += "odd";
+            break;
+        case 2:
+            result += "even";
+            break;
+        case 3:
+            result += fieldIndex == 1 ? "odd" : "even";
+            break;
+        case 4:
+            result += fieldIndex == 2 ? "odd" : "even";
+            break;
+        default:
+            break;
+    }
+    return result;
+}
+
+void CDeInterlaceEngine::DrawDiagnostics(DWORD fieldIndex, const CDeInterlaceSampleTimes& times,
+                                         BYTE* out, long outSize) const {
+    if (!m_overlay || m_outFormat == EPixelFormat::Yuy2 || m_outFormat == EPixelFormat::Other)
+        return;
+    if (m_outWidth <= 0 || m_outHeight == 0 || m_outLineSize <= 0)
+        return;
+    deint::COverlayFrame frame;
+    frame.data = out;
+    frame.size = size_t(outSize);
+    frame.width = int(m_outWidth);
+    frame.height =
+        int(std::min<int64_t>(m_outHeight < 0 ? -int64_t(m_outHeight) : m_outHeight, INT32_MAX));
+    frame.lineSize = ptrdiff_t(m_outLineSize);
+    frame.bottomUp = m_outHeight > 0;
+    frame.format = m_outFormat;
+    m_overlay->DrawText(DiagnosticText(fieldIndex, times), frame);
+}
