@@ -1,0 +1,763 @@
+// The registry store: both roots in memory, the current user's saved as
+// REGEDIT4 text. A save takes the advisory lock beside the file, reads what
+// is on disk now, replays this process's own pending changes on top, writes
+// a temporary file, syncs it and renames it over the old one; so two
+// processes that save different values at the same time both keep theirs.
+#include "platform/registry/Registry.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+
+#include "platform/com/ErrorText.h"
+#include "platform/registry/RegFile.h"
+#include "resources/StringTable.h"
+#include "support/FormatMessage.h"
+#include "support/MessageBox.h"
+
+struct RegKeyHandle {
+    int root = 0;  // 0 current user, 1 local machine
+    std::vector<std::string> path;
+    REGSAM access = 0;
+};
+
+namespace {
+
+constexpr unsigned IDS_REG_FILE_DAMAGED = 29001;
+constexpr unsigned IDS_REG_SAVE_FAILED = 29002;
+constexpr unsigned IDS_REG_NAME_TOO_LONG = 29003;
+constexpr unsigned IDS_REG_VALUE_TOO_LARGE = 29004;
+constexpr unsigned IDS_REG_KEY_DELETED = 29005;
+
+constexpr const char* kUserRoot = "HKEY_CURRENT_USER";
+constexpr const char* kMachineRoot = "HKEY_LOCAL_MACHINE";
+constexpr int kLockWaitMs = 10000;
+
+struct CRegChange {
+    enum Kind { CreateKey, SetValue, DeleteValue, DeleteKey } kind;
+    std::vector<std::string> path;
+    CRegValue value;  // SetValue: the value; DeleteValue: its name
+};
+
+std::string DefaultUserFile() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (xdg && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home && *home ? home : ".") + "/.config";
+    }
+    return base + "/velotrax/user.reg";
+}
+
+// Reads a whole file; false with errno kept when it cannot be read.
+// 'missing' tells a file that is simply not there.
+bool ReadWholeFile(const std::string& path, std::string& out, bool& missing) {
+    out.clear();
+    missing = false;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        return false;
+    }
+    char buf[65536];
+    while (true) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<size_t>(n));
+        // Anything past the limit is cut off; the parser reports it.
+        if (out.size() > kRegMaxFileSize)
+            break;
+    }
+    close(fd);
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+LONG Win32FromErrno(int e) {
+    switch (e) {
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_WRITE_FAULT;
+        case EWOULDBLOCK:
+            return ERROR_LOCK_VIOLATION;
+        default:
+            return ERROR_WRITE_FAULT;
+    }
+}
+
+class CRegistryStore {
+public:
+    static CRegistryStore& Instance() {
+        static CRegistryStore store;
+        return store;
+    }
+
+    ~CRegistryStore() {
+        // Changes not yet saved are kept as the registry keeps them.
+        try {
+            std::lock_guard lock(m_mutex);
+            if (!m_journal.empty())
+                SaveLocked();
+        } catch (...) {
+        }
+    }
+
+    std::recursive_mutex m_mutex;
+
+    CRegKeyNode& Root(int root) {
+        EnsureLoaded();
+        return root == 0 ? m_user : m_machine;
+    }
+
+    RegKeyHandle* Validate(HKEY key) {
+        if (key == HKEY_CURRENT_USER)
+            return &m_predefined[0];
+        if (key == HKEY_LOCAL_MACHINE)
+            return &m_predefined[1];
+        return m_handles.count(key) ? key : nullptr;
+    }
+
+    bool IsPredefined(HKEY key) const {
+        return key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE;
+    }
+
+    HKEY NewHandle(int root, std::vector<std::string> path, REGSAM access) {
+        auto* h = new RegKeyHandle{root, std::move(path), access};
+        m_handles.insert(h);
+        return h;
+    }
+
+    LONG CloseHandle(HKEY key) {
+        if (IsPredefined(key))
+            return ERROR_SUCCESS;
+        if (!m_handles.erase(key))
+            return ERROR_INVALID_HANDLE;
+        delete key;
+        return ERROR_SUCCESS;
+    }
+
+    CRegKeyNode* Resolve(const RegKeyHandle& h) {
+        CRegKeyNode* node = &Root(h.root);
+        for (const std::string& name : h.path) {
+            node = node->FindSubKey(name);
+            if (!node)
+                return nullptr;
+        }
+        return node;
+    }
+
+    void Record(CRegChange change) { m_journal.push_back(std::move(change)); }
+
+    LONG SaveLocked();
+    std::string UserFile() const {
+        return m_userFileOverride.empty() ? DefaultUserFile() : m_userFileOverride;
+    }
+    std::string MachineFile() const {
+        return m_machineFileOverride.empty() ? "/etc/xdg/velotrax/system.reg"
+                                             : m_machineFileOverride;
+    }
+
+    void SetFiles(const std::string& user, const std::string& machine) {
+        if (!m_journal.empty())
+            SaveLocked();
+        m_journal.clear();
+        m_userFileOverride = user;
+        m_machineFileOverride = machine;
+        Unload();
+    }
+
+    void Reload() {
+        if (!m_journal.empty())
+            SaveLocked();
+        m_journal.clear();
+        Unload();
+    }
+
+private:
+    CRegistryStore() {
+        m_predefined[0].root = 0;
+        m_predefined[0].access = KEY_ALL_ACCESS;
+        m_predefined[1].root = 1;
+        m_predefined[1].access = KEY_READ;
+    }
+
+    void Unload() {
+        m_loaded = false;
+        m_user.Clear();
+        m_machine.Clear();
+    }
+
+    void EnsureLoaded() {
+        if (m_loaded)
+            return;
+        m_loaded = true;
+        std::string text;
+        bool missing = false;
+        if (ReadWholeFile(MachineFile(), text, missing))
+            ParseRegFile(text, kMachineRoot, m_machine);
+        bool readable = ReadWholeFile(UserFile(), text, missing);
+        CRegParseResult result;
+        if (readable)
+            result = ParseRegFile(text, kUserRoot, m_user);
+        if ((readable && result.damaged) || (!readable && !missing)) {
+            // Keep the damaged file aside at once and leave a clean one,
+            // so other processes read the good part too.
+            m_cleanWriteNeeded = true;
+            SaveLocked();
+        }
+    }
+
+    void ReportDamage(const std::string& file, const std::string& aside,
+                      const std::string& problem) {
+        std::string format = LoadResString(IDS_REG_FILE_DAMAGED);
+        auto text = va::FormatMessageString(format, {file, aside, problem});
+        AfxMessageBox(text ? *text : file, MB_ICONWARNING);
+    }
+
+    void Replay(CRegKeyNode& root) {
+        for (const CRegChange& c : m_journal) {
+            switch (c.kind) {
+                case CRegChange::CreateKey:
+                case CRegChange::SetValue: {
+                    CRegKeyNode* node = &root;
+                    for (const std::string& name : c.path)
+                        node = &node->CreateSubKey(name);
+                    if (c.kind == CRegChange::SetValue)
+                        node->SetValue(c.value);
+                    break;
+                }
+                case CRegChange::DeleteValue: {
+                    CRegKeyNode* node = &root;
+                    for (const std::string& name : c.path)
+                        if (!(node = node->FindSubKey(name)))
+                            break;
+                    if (node)
+                        node->RemoveValue(c.value.name);
+                    break;
+                }
+                case CRegChange::DeleteKey: {
+                    if (c.path.empty())
+                        break;
+                    CRegKeyNode* parent = &root;
+                    for (size_t i = 0; parent && i + 1 < c.path.size(); ++i)
+                        parent = parent->FindSubKey(c.path[i]);
+                    if (!parent)
+                        break;
+                    CRegKeyNode* node = parent->FindSubKey(c.path.back());
+                    if (node && node->SubKeys().empty())
+                        parent->RemoveSubKey(c.path.back());
+                    break;
+                }
+            }
+        }
+    }
+
+    bool m_loaded = false;
+    bool m_cleanWriteNeeded = false;
+    CRegKeyNode m_user;
+    CRegKeyNode m_machine;
+    RegKeyHandle m_predefined[2];
+    std::unordered_set<HKEY> m_handles;
+    std::vector<CRegChange> m_journal;
+    std::string m_userFileOverride;
+    std::string m_machineFileOverride;
+};
+
+// Holds the advisory lock on "<file>.lock" while it lives.
+class CFileLock {
+public:
+    explicit CFileLock(const std::string& path) {
+        m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0) {
+            m_error = Win32FromErrno(errno);
+            return;
+        }
+        // Bounded wait: a process that hangs while holding the lock must
+        // not hang every other player with it.
+        for (int waited = 0;; waited += 2) {
+            if (flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+                return;
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                break;
+            if (waited >= kLockWaitMs)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        m_error = ERROR_LOCK_VIOLATION;
+        close(m_fd);
+        m_fd = -1;
+    }
+    ~CFileLock() {
+        if (m_fd >= 0) {
+            flock(m_fd, LOCK_UN);
+            close(m_fd);
+        }
+    }
+    LONG Error() const { return m_error; }
+
+private:
+    int m_fd = -1;
+    LONG m_error = ERROR_SUCCESS;
+};
+
+LONG CRegistryStore::SaveLocked() {
+    if (m_journal.empty() && !m_cleanWriteNeeded)
+        return ERROR_SUCCESS;
+    const std::string file = UserFile();
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::path(file).parent_path();
+    if (!dir.empty())
+        std::filesystem::create_directories(dir, ec);
+
+    CFileLock lock(file + ".lock");
+    if (lock.Error() != ERROR_SUCCESS)
+        return lock.Error();
+
+    // What is on disk now, with what other processes saved meanwhile.
+    std::string text;
+    bool missing = false;
+    CRegKeyNode merged;
+    bool readable = ReadWholeFile(file, text, missing);
+    CRegParseResult parsed;
+    std::string movedAside;
+    if (readable)
+        parsed = ParseRegFile(text, kUserRoot, merged);
+    if ((readable && parsed.damaged) || (!readable && !missing)) {
+        std::string aside = file + ".damaged";
+        std::string problem = readable ? parsed.problem : std::strerror(errno);
+        if (std::rename(file.c_str(), aside.c_str()) != 0)
+            aside.clear();
+        ReportDamage(file, aside, problem);
+        movedAside = aside;
+    }
+    // When the new file cannot be written, the damaged one goes back where
+    // it was, so its readable part is not lost before the next attempt.
+    auto undoAside = [&] {
+        if (!movedAside.empty())
+            std::rename(movedAside.c_str(), file.c_str());
+    };
+    Replay(merged);
+
+    std::string tmp = file + ".tmp-" + std::to_string(getpid());
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        LONG e = Win32FromErrno(errno);
+        undoAside();
+        return e;
+    }
+    bool ok = WriteAll(fd, WriteRegFile(merged, kUserRoot)) && fsync(fd) == 0;
+    int writeErrno = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        writeErrno = errno;
+    }
+    if (!ok || std::rename(tmp.c_str(), file.c_str()) != 0) {
+        if (ok)
+            writeErrno = errno;
+        unlink(tmp.c_str());
+        undoAside();
+        return Win32FromErrno(writeErrno);
+    }
+    int dfd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+    // The merged tree becomes this process's view; it holds our changes.
+    m_user.Swap(merged);
+    m_journal.clear();
+    m_cleanWriteNeeded = false;
+    return ERROR_SUCCESS;
+}
+
+bool HasWriteAccess(REGSAM access) {
+    return (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
+}
+
+// Splits "a\b\c" into names; empty parts (doubled or trailing '\') are skipped.
+std::vector<std::string> SplitPath(const char* subKey) {
+    std::vector<std::string> parts;
+    if (!subKey)
+        return parts;
+    std::string_view s(subKey);
+    size_t start = 0;
+    while (start <= s.size()) {
+        size_t bs = s.find('\\', start);
+        size_t end = bs == std::string_view::npos ? s.size() : bs;
+        if (end > start)
+            parts.emplace_back(s.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+LONG CheckPath(const RegKeyHandle& base, const std::vector<std::string>& parts) {
+    for (const std::string& p : parts)
+        if (p.size() > kRegMaxKeyNameLength)
+            return ERROR_FILENAME_EXCED_RANGE;
+    if (base.path.size() + parts.size() > kRegMaxKeyDepth)
+        return ERROR_FILENAME_EXCED_RANGE;
+    for (const std::string& p : parts)
+        if (!IsValidRegKeyName(p))
+            return ERROR_INVALID_PARAMETER;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG RegOpenKeyEx(HKEY key, const char* subKey, DWORD, REGSAM desired, PHKEY result) {
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    RegKeyHandle* base = store.Validate(key);
+    if (!base)
+        return ERROR_INVALID_HANDLE;
+    if (base->root == 1 && HasWriteAccess(desired))
+        return ERROR_ACCESS_DENIED;
+    std::vector<std::string> parts = SplitPath(subKey);
+    if (LONG e = CheckPath(*base, parts); e != ERROR_SUCCESS)
+        return e == ERROR_INVALID_PARAMETER ? ERROR_FILE_NOT_FOUND : e;
+    CRegKeyNode* node = store.Resolve(*base);
+    if (!node)
+        return ERROR_KEY_DELETED;
+    std::vector<std::string> path = base->path;
+    for (const std::string& p : parts) {
+        node = node->FindSubKey(p);
+        if (!node)
+            return ERROR_FILE_NOT_FOUND;
+        path.push_back(node->Name());
+    }
+    *result = store.NewHandle(base->root, std::move(path), desired);
+    return ERROR_SUCCESS;
+}
+
+LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM desired, void*,
+                    PHKEY result, LPDWORD disposition) {
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    RegKeyHandle* base = store.Validate(key);
+    if (!base)
+        return ERROR_INVALID_HANDLE;
+    std::vector<std::string> parts = SplitPath(subKey);
+    if (LONG e = CheckPath(*base, parts); e != ERROR_SUCCESS)
+        return e;
+    CRegKeyNode* node = store.Resolve(*base);
+    if (!node)
+        return ERROR_KEY_DELETED;
+    std::vector<std::string> path = base->path;
+    bool createdAny = false;
+    for (const std::string& p : parts) {
+        CRegKeyNode* next = node->FindSubKey(p);
+        if (!next) {
+            if (base->root == 1 || !(base->access & KEY_CREATE_SUB_KEY))
+                return ERROR_ACCESS_DENIED;
+            next = &node->CreateSubKey(p);
+            createdAny = true;
+        }
+        node = next;
+        path.push_back(node->Name());
+    }
+    if (base->root == 1 && HasWriteAccess(desired))
+        return ERROR_ACCESS_DENIED;
+    if (createdAny)
+        store.Record({CRegChange::CreateKey, path, {}});
+    if (disposition)
+        *disposition = createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *result = store.NewHandle(base->root, std::move(path), desired);
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    return store.CloseHandle(key);
+}
+
+LONG RegQueryValueEx(HKEY key, const char* valueName, LPDWORD, LPDWORD type, BYTE* data,
+                     LPDWORD size) {
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    RegKeyHandle* h = store.Validate(key);
+    if (!h)
+        return ERROR_INVALID_HANDLE;
+    if (!(h->access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (data && !size)
+        return ERROR_INVALID_PARAMETER;
+    CRegKeyNode* node = store.Resolve(*h);
+    if (!node)
+        return ERROR_KEY_DELETED;
+    const CRegValue* v = node->FindValue(valueName ? valueName : "");
+    if (!v)
+        return ERROR_FILE_NOT_FOUND;
+    if (type)
+        *type = v->IsRaw() ? REG_NONE : v->type;
+    DWORD needed = v->IsRaw() ? 0 : static_cast<DWORD>(v->data.size());
+    if (data) {
+        if (*size < needed) {
+            *size = needed;
+            return ERROR_MORE_DATA;
+        }
+        if (needed)
+            std::memcpy(data, v->data.data(), needed);
+    }
+    if (size)
+        *size = needed;
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueEx(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data,
+                   DWORD size) {
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    RegKeyHandle* h = store.Validate(key);
+    if (!h)
+        return ERROR_INVALID_HANDLE;
+    if (h->root == 1 || !(h->access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    std::string name = valueName ? valueName : "";
+    if (name.size() > kRegMaxValueNameLength)
+        return ERROR_FILENAME_EXCED_RANGE;
+    if (!IsValidRegValueName(name))
+        return ERROR_INVALID_PARAMETER;
+    if (size > kRegMaxValueSize)
+        return ERROR_NOT_ENOUGH_QUOTA;
+    if (size && !data)
+        return ERROR_INVALID_PARAMETER;
+    CRegKeyNode* node = store.Resolve(*h);
+    if (!node)
+        return ERROR_KEY_DELETED;
+    CRegValue v;
+    v.name = name;
+    v.type = type;
+    if (size)
+        v.data.assign(data, data + size);
+    node->SetValue(v);
+    store.Record({CRegChange::SetValue, h->path, std::move(v)});
+    return ERROR_SUCCESS;
+}
+
+LONG RegDeleteValue(HKEY key, const char* valueName) {
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    RegKeyHandle* h = store.Validate(key);
+    if (!h)
+        return ERROR_INVALID_HANDLE;
+    if (h->root == 1 || !(h->access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    CRegKeyNode* node = store.Resolve(*h);
+    if (!node)
+        return ERROR_KEY_DELETED;
+    CRegValue v;
+    v.name = valueName ? valueName : "";
+    if (!node->RemoveValue(v.name))
+        return ERROR_FILE_NOT_FOUND;
+    store.Record({CRegChange::DeleteValue, h->path, std::move(v)});
+    return ERROR_SUCCESS;
+}
+
+LONG RegDeleteKey(HKEY key, const char* subKey) {
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    RegKeyHandle* h = store.Validate(key);
+    if (!h)
+        return ERROR_INVALID_HANDLE;
+    if (h->root == 1)
+        return ERROR_ACCESS_DENIED;
+    std::vector<std::string> parts = SplitPath(subKey);
+    if (parts.empty())
+        return ERROR_INVALID_PARAMETER;
+    CRegKeyNode* parent = store.Resolve(*h);
+    if (!parent)
+        return ERROR_KEY_DELETED;
+    std::vector<std::string> path = h->path;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        parent = parent->FindSubKey(parts[i]);
+        if (!parent)
+            return ERROR_FILE_NOT_FOUND;
+        path.push_back(parent->Name());
+    }
+    CRegKeyNode* node = parent->FindSubKey(parts.back());
+    if (!node)
+        return ERROR_FILE_NOT_FOUND;
+    if (!node->SubKeys().empty())
+        return ERROR_ACCESS_DENIED;
+    path.push_back(node->Name());
+    parent->RemoveSubKey(parts.back());
+    store.Record({CRegChange::DeleteKey, std::move(path), {}});
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumValue(HKEY key, DWORD index, char* name, LPDWORD nameLength, LPDWORD, LPDWORD type,
+                  BYTE* data, LPDWORD size) {
+    if (!name || !nameLength)
+        return ERROR_INVALID_PARAMETER;
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    RegKeyHandle* h = store.Validate(key);
+    if (!h)
+        return ERROR_INVALID_HANDLE;
+    if (!(h->access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    CRegKeyNode* node = store.Resolve(*h);
+    if (!node)
+        return ERROR_KEY_DELETED;
+    if (index >= node->Values().size())
+        return ERROR_NO_MORE_ITEMS;
+    const CRegValue& v = node->Values()[index];
+    if (v.name.size() + 1 > *nameLength) {
+        *nameLength = static_cast<DWORD>(v.name.size());
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, v.name.c_str(), v.name.size() + 1);
+    *nameLength = static_cast<DWORD>(v.name.size());
+    if (type)
+        *type = v.IsRaw() ? REG_NONE : v.type;
+    DWORD needed = v.IsRaw() ? 0 : static_cast<DWORD>(v.data.size());
+    if (data && size) {
+        if (*size < needed) {
+            *size = needed;
+            return ERROR_MORE_DATA;
+        }
+        if (needed)
+            std::memcpy(data, v.data.data(), needed);
+    }
+    if (size)
+        *size = needed;
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumKeyEx(HKEY key, DWORD index, char* name, LPDWORD nameLength, LPDWORD, char* keyClass,
+                  LPDWORD classLength, FILETIME* lastWriteTime) {
+    if (!name || !nameLength)
+        return ERROR_INVALID_PARAMETER;
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    RegKeyHandle* h = store.Validate(key);
+    if (!h)
+        return ERROR_INVALID_HANDLE;
+    if (!(h->access & KEY_ENUMERATE_SUB_KEYS))
+        return ERROR_ACCESS_DENIED;
+    CRegKeyNode* node = store.Resolve(*h);
+    if (!node)
+        return ERROR_KEY_DELETED;
+    if (index >= node->SubKeys().size())
+        return ERROR_NO_MORE_ITEMS;
+    const std::string& n = node->SubKeys()[index]->Name();
+    if (n.size() + 1 > *nameLength) {
+        *nameLength = static_cast<DWORD>(n.size());
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, n.c_str(), n.size() + 1);
+    *nameLength = static_cast<DWORD>(n.size());
+    if (keyClass && classLength && *classLength)
+        keyClass[0] = 0;
+    if (classLength)
+        *classLength = 0;
+    if (lastWriteTime)
+        *lastWriteTime = FILETIME{};
+    return ERROR_SUCCESS;
+}
+
+LONG RegFlushKey(HKEY key) {
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    RegKeyHandle* h = store.Validate(key);
+    if (!h)
+        return ERROR_INVALID_HANDLE;
+    if (h->root == 1)
+        return ERROR_SUCCESS;
+    store.Root(0);
+    return store.SaveLocked();
+}
+
+std::string RegErrorText(LONG error) {
+    unsigned id = 0;
+    switch (error) {
+        case ERROR_FILENAME_EXCED_RANGE:
+            id = IDS_REG_NAME_TOO_LONG;
+            break;
+        case ERROR_NOT_ENOUGH_QUOTA:
+            id = IDS_REG_VALUE_TOO_LARGE;
+            break;
+        case ERROR_KEY_DELETED:
+            id = IDS_REG_KEY_DELETED;
+            break;
+        default:
+            break;
+    }
+    if (id) {
+        std::string format = LoadResString(id);
+        auto text = va::FormatMessageString(
+            format,
+            {int64_t(kRegMaxKeyNameLength), int64_t(kRegMaxKeyDepth), int64_t(kRegMaxValueSize)});
+        if (text)
+            return *text;
+    }
+    std::string text = FormatSystemMessage(HRESULT_FROM_WIN32(static_cast<uint32_t>(error)));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    if (text.empty())
+        text = "Registry error " + std::to_string(error);
+    return text;
+}
+
+std::string RegUserFilePath() {
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    return store.UserFile();
+}
+
+void RegSetFilePaths(const std::string& userFile, const std::string& machineFile) {
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    store.SetFiles(userFile, machineFile);
+}
+
+void RegReload() {
+    CRegistryStore& store = CRegistryStore::Instance();
+    std::lock_guard lock(store.m_mutex);
+    store.Reload();
+}
