@@ -1,0 +1,187 @@
+// velotrax playlist: reads an ASX/WVX playlist and lists its clips.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "apps/velotrax/Command.h"
+#include "platform/xml/XmlDom.h"
+#include "playlist/PlayList.h"
+#include "support/Exception.h"
+
+namespace {
+
+// Plays nothing: every clip "opens", and no file tells its length, so the
+// listing shows the playlist as written.
+class CListingHandler : public IPlayListHandler {
+public:
+    void OpenClip(const std::string&) override {}
+    void OnPlayListChanged() override {}
+    REFERENCE_TIME GetPosition() override { return 0; }
+    REFERENCE_TIME GetDuration() override { return -1; }
+    bool Seek(REFERENCE_TIME, bool) override { return true; }
+};
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out,
+                 "Usage: velotrax playlist [--base DIR] [--json] FILE|-\n"
+                 "Lists the clips of an ASX/WVX playlist (a file, a URL, or - for standard\n"
+                 "input): index, list start, list end, file start, file end (100-ns units,\n"
+                 "-1 when unset), path, title and abstract, separated by tabs.\n"
+                 "  --base DIR  resolve relative references against DIR\n"
+                 "  --json      print a JSON array instead\n");
+}
+
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\t' || c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                    out += escape;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+// Standard input, read no further than a document may be long (the loader
+// refuses what is longer).
+std::string ReadStandardInput() {
+    std::string text;
+    char buffer[65536];
+    while (text.size() <= kMaxXmlDocumentSize) {
+        ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return text;
+}
+
+void PrintClips(const CPlayList& list, bool json) {
+    const int count = list.GetCount();
+    if (json)
+        std::printf("[");
+    for (int i = 0; i < count; ++i) {
+        REFERENCE_TIME listStart = -1, listEnd = -1, fileStart = -1, fileEnd = -1;
+        if (!list.GetClipListRange(i, listStart, listEnd))
+            listStart = listEnd = -1;
+        list.GetClipFileRange(i, fileStart, fileEnd);
+        if (json) {
+            std::printf(
+                "%s\n  {\"index\": %d, \"listStart\": %lld, \"listEnd\": %lld, "
+                "\"fileStart\": %lld, \"fileEnd\": %lld, \"path\": %s, \"title\": %s, "
+                "\"abstract\": %s}",
+                i ? "," : "", i, static_cast<long long>(listStart), static_cast<long long>(listEnd),
+                static_cast<long long>(fileStart), static_cast<long long>(fileEnd),
+                JsonString(list.GetClipFile(i)).c_str(), JsonString(list.GetClipTitle(i)).c_str(),
+                JsonString(list.GetClipAbstract(i)).c_str());
+        } else {
+            std::printf("%d\t%lld\t%lld\t%lld\t%lld\t%s\t%s\t%s\n", i,
+                        static_cast<long long>(listStart), static_cast<long long>(listEnd),
+                        static_cast<long long>(fileStart), static_cast<long long>(fileEnd),
+                        OneLine(list.GetClipFile(i)).c_str(), OneLine(list.GetClipTitle(i)).c_str(),
+                        OneLine(list.GetClipAbstract(i)).c_str());
+        }
+    }
+    if (json)
+        std::printf("%s]\n", count ? "\n" : "");
+}
+
+std::string ConsoleText(std::string text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\r')
+            out += c;
+    return out;
+}
+
+int RunPlaylist(int argc, char** argv) {
+    std::string base;
+    std::string source;
+    bool json = false;
+    bool haveSource = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            PrintUsage(stdout);
+            return kExitOk;
+        } else if (arg == "--json") {
+            json = true;
+        } else if (arg == "--base") {
+            if (++i >= argc) {
+                PrintUsage(stderr);
+                return kExitUsage;
+            }
+            base = argv[i];
+        } else if (arg.rfind("--base=", 0) == 0) {
+            base = arg.substr(7);
+        } else if (!haveSource && (arg == "-" || arg.empty() || arg[0] != '-')) {
+            source = arg;
+            haveSource = true;
+        } else {
+            std::fprintf(stderr, "velotrax playlist: unexpected argument '%s'\n", arg.c_str());
+            PrintUsage(stderr);
+            return kExitUsage;
+        }
+    }
+    if (!haveSource) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+
+    CListingHandler handler;
+    CPlayList list;
+    list.SetHandler(&handler);
+    try {
+        if (source == "-")
+            list.LoadXml(ReadStandardInput(), base);
+        else
+            list.LoadFile(source, base);
+    } catch (const CException& e) {
+        std::string text = BuildErrorText(e, 0);
+        std::fprintf(stderr, "%s\n", ConsoleText(text).c_str());
+        return kExitFailure;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return kExitFailure;
+    }
+    PrintClips(list, json);
+    return kExitOk;
+}
+
+CCommandRegistrar reg({"playlist", "playlist [--base DIR] [--json] FILE|-  list a playlist's clips",
+                       &RunPlaylist});
+
+}  // namespace

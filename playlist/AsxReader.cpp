@@ -1,0 +1,317 @@
+#include "playlist/AsxReader.h"
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "playlist/XMLDOMAttribute.h"
+#include "playlist/XMLDOMElement.h"
+#include "playlist/XSLTemplate.h"
+#include "support/Exception.h"
+#include "support/Strings.h"
+
+namespace {
+
+// Folds element and attribute names to lower case; values and text are
+// copied as they stand, comments and processing instructions are dropped.
+const char kFoldNamesStylesheet[] =
+    "<?xml version=\"1.0\"?>\n"
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n"
+    "\t<xsl:output method=\"xml\" encoding=\"utf-8\"/>\n"
+    "\t<xsl:template match=\"*\">\n"
+    "\t\t<xsl:variable name=\"eltName\" select=\"translate(name(), "
+    "'ABCDEFGHIJKLMNOPQRSTUVWXYZ_-', 'abcdefghijklmnopqrstuvwxyz_-')\"/>\n"
+    "\t\t<xsl:element name=\"{$eltName}\">\n"
+    "\t\t\t<xsl:apply-templates select=\"@* | *\"/>\n"
+    "\t\t\t<xsl:copy-of select=\"text()\"/>\n"
+    "\t\t</xsl:element>\n"
+    "\t</xsl:template>\n"
+    "\t<xsl:template match=\"@*\">\n"
+    "\t\t<xsl:variable name=\"attName\" select=\"translate(name(), "
+    "'ABCDEFGHIJKLMNOPQRSTUVWXYZ_-', 'abcdefghijklmnopqrstuvwxyz_-')\"/>\n"
+    "\t\t<xsl:attribute name=\"{$attName}\">\n"
+    "\t\t\t<xsl:value-of select=\".\"/>\n"
+    "\t\t</xsl:attribute>\n"
+    "\t</xsl:template>\n"
+    "</xsl:stylesheet>\n";
+
+[[noreturn]] void ThrowBadFormat(const std::string& reason) {
+    if (!reason.empty())
+        SetErrorDescription(reason, "Velotrax");
+    else
+        SetErrorInfo(0, nullptr);
+    ThrowHResult(HRESULT_BAD_FORMAT);
+}
+
+// Milliseconds beyond this cannot be turned into 100-ns units.
+constexpr int64_t kMaxMs = std::numeric_limits<int64_t>::max() / MILLISECONDS;
+
+int64_t ClampMs(long double ms) {
+    if (std::isnan(ms))
+        return 0;
+    if (ms >= static_cast<long double>(kMaxMs))
+        return kMaxMs;
+    if (ms <= -static_cast<long double>(kMaxMs))
+        return -kMaxMs;
+    return static_cast<int64_t>(ms);
+}
+
+// The leading integer of a field as atoi reads it, held in 64 bits.
+int64_t LeadingInteger(const char* text) {
+    while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\f' ||
+           *text == '\v')
+        ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-')
+        negative = *text++ == '-';
+    int64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        if (value < kMaxMs)
+            value = value * 10 + (*text - '0');
+    if (value > kMaxMs)
+        value = kMaxMs;
+    return negative ? -value : value;
+}
+
+bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+bool HasDriveLetter(const std::string& s) {
+    return s.size() >= 2 && ((s[0] >= 'a' && s[0] <= 'z') || (s[0] >= 'A' && s[0] <= 'Z')) &&
+           s[1] == ':';
+}
+
+// Splits a path into its root ("C:\", "\\server\share", "/" or "scheme://host")
+// and the rest.
+void SplitRoot(const std::string& path, std::string& root, std::string& rest) {
+    if (va::IsUrl(path)) {
+        size_t authority = path.find("://") + 3;
+        size_t slash = path.find_first_of("/\\", authority);
+        root = path.substr(0, slash);
+        rest = slash == std::string::npos ? std::string() : path.substr(slash);
+        return;
+    }
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+        // \\server\share
+        size_t server = path.find_first_of("/\\", 2);
+        size_t share = server == std::string::npos ? server : path.find_first_of("/\\", server + 1);
+        root = path.substr(0, share);
+        rest = share == std::string::npos ? std::string() : path.substr(share);
+        return;
+    }
+    if (HasDriveLetter(path)) {
+        root = path.substr(0, 2);
+        rest = path.substr(2);
+        return;
+    }
+    root.clear();
+    rest = path;
+}
+
+// Joins root and segments with 'sep', dropping "." and folding "..".
+std::string Canonicalize(const std::string& root, bool rooted, const std::string& rest, char sep) {
+    std::vector<std::string> segments;
+    std::string segment;
+    auto flush = [&] {
+        if (segment.empty() || segment == ".") {
+        } else if (segment == "..") {
+            if (!segments.empty() && segments.back() != "..")
+                segments.pop_back();
+            else if (!rooted)
+                segments.push_back(segment);  // a relative path keeps leading ".."
+        } else {
+            segments.push_back(segment);
+        }
+        segment.clear();
+    };
+    for (char c : rest) {
+        if (IsSeparator(c))
+            flush();
+        else
+            segment += c;
+    }
+    flush();
+    std::string result = root;
+    if (rooted)
+        result += sep;
+    for (size_t i = 0; i < segments.size(); ++i) {
+        if (i > 0)
+            result += sep;
+        result += segments[i];
+    }
+    return result;
+}
+
+}  // namespace
+
+// --- loading --------------------------------------------------------------------------
+
+std::string CAsxReader::FolderOf(const std::string& path) {
+    size_t pos = path.find_last_of("/\\");
+    return pos == std::string::npos ? std::string() : path.substr(0, pos);
+}
+
+void CAsxReader::LoadFile(CPlayList& list, const std::string& path, const std::string& baseFolder) {
+    CXMLDOMDocument document;
+    document.Create(true);
+    document.SetAsync(false);
+    if (!document.Load(path))
+        ThrowBadFormat(document.GetParseError());
+    list.SetBaseFolder(!baseFolder.empty() ? baseFolder : FolderOf(path));
+    Parse(list, document);
+}
+
+void CAsxReader::LoadXml(CPlayList& list, const std::string& text, const std::string& baseFolder) {
+    CXMLDOMDocument document;
+    document.Create(true);
+    document.SetAsync(false);
+    if (!document.LoadXML(text))
+        ThrowBadFormat(document.GetParseError());
+    list.SetBaseFolder(baseFolder);
+    Parse(list, document);
+}
+
+CXMLDOMDocument CAsxReader::FoldNames(const CXMLDOMDocument& document) {
+    CXMLDOMDocument stylesheet;
+    stylesheet.Create(true);
+    stylesheet.SetAsync(false);
+    stylesheet.LoadXML(kFoldNamesStylesheet);
+    CXSLTemplate xslTemplate;
+    xslTemplate.Create();
+    xslTemplate.SetStylesheet(stylesheet);
+    CXSLProcessor processor = xslTemplate.CreateProcessor();
+    processor.SetInput(document);
+    CXMLDOMDocument folded;
+    folded.Create(true);
+    folded.SetAsync(false);
+    processor.SetOutput(folded);
+    processor.Transform();  // a partial result reads as far as it got
+    return folded;
+}
+
+void CAsxReader::Parse(CPlayList& list, const CXMLDOMDocument& loaded) {
+    CXMLDOMDocument document = FoldNames(loaded);
+    list.Clear();
+    REFERENCE_TIME runningStart = 0;
+    CXMLDOMNodeList entries = document.SelectNodes("/asx//entry");
+    const int count = entries.GetLength();
+    for (int i = 0; i < count; ++i) {
+        CXMLDOMElement entry(entries.GetItem(i));
+        CXMLDOMAttribute href(entry.SelectSingleNode("ref/@href"));
+        if (!href.IsValid())
+            continue;
+        XmlVariant value = href.GetValue();
+        std::string reference = XMLVariantToString(value);
+        if (reference.empty())
+            continue;
+        std::string path = ResolveReference(list.GetBaseFolder(), reference);
+        std::unique_ptr<CPlayList::CClip> clip = MakeClip(list.GetClipFileFor(path), entry);
+        if (IsKnownTime(runningStart)) {
+            clip->SetListStart(runningStart);
+            REFERENCE_TIME duration = clip->GetDuration();
+            runningStart = IsKnownTime(duration) ? runningStart + duration : -1;
+        }
+        list.AppendClip(std::move(clip));
+    }
+    if (list.GetCount() == 0)
+        ThrowBadFormat("The playlist holds no entry with a media reference.");
+    list.SelectClip(0);
+}
+
+// --- entries --------------------------------------------------------------------------
+
+std::unique_ptr<CPlayList::CClip> CAsxReader::MakeClip(CPlayList::CClipFile* file,
+                                                       const CXMLDOMNode& entry) {
+    auto timeOf = [](const CXMLDOMNode& node) {
+        XmlVariant value = CXMLDOMElement(node).GetAttribute("value");
+        return ParseClipTime(XMLVariantToString(value));
+    };
+    std::string title;
+    CXMLDOMNode titleNode = entry.SelectSingleNode("title");
+    if (titleNode.IsValid())
+        title = titleNode.GetText();
+
+    REFERENCE_TIME start = 0;
+    CXMLDOMNode startNode = entry.SelectSingleNode("ref/starttime");
+    if (!startNode.IsValid())
+        startNode = entry.SelectSingleNode("starttime");
+    if (startNode.IsValid())
+        start = timeOf(startNode);
+
+    REFERENCE_TIME end = -1;
+    CXMLDOMNode durationNode = entry.SelectSingleNode("ref/duration");
+    if (!durationNode.IsValid())
+        durationNode = entry.SelectSingleNode("duration");
+    if (durationNode.IsValid()) {
+        REFERENCE_TIME d = timeOf(durationNode);
+        end = d < 0 ? -1 : start + d;
+    }
+
+    std::string abstract;
+    CXMLDOMNode abstractNode = entry.SelectSingleNode("abstract");
+    if (abstractNode.IsValid())
+        abstract = abstractNode.GetText();
+    return std::make_unique<CPlayList::CClip>(file, std::move(title), start, end,
+                                              std::move(abstract));
+}
+
+REFERENCE_TIME CAsxReader::ParseClipTime(const std::string& text) {
+    if (text.empty())
+        return 0;
+    size_t colon = text.rfind(':');
+    size_t secondsAt = colon == std::string::npos ? 0 : colon + 1;
+    // The fraction reads with the decimal separator of the current locale.
+    std::string seconds;
+    const char* point = std::localeconv()->decimal_point;
+    for (size_t i = secondsAt; i < text.size(); ++i) {
+        if (text[i] == '.')
+            seconds += (point && *point) ? point : ".";
+        else
+            seconds += text[i];
+    }
+    long double value = std::strtold(seconds.c_str(), nullptr);
+    // Computed in 64 bits: times of 596 hours and more do not fit 32-bit milliseconds.
+    int64_t total = ClampMs(value * 1000.0L + 0.5L);
+    if (colon != std::string::npos) {
+        size_t minutesAt = colon == 0 ? std::string::npos : text.rfind(':', colon - 1);
+        int64_t minutes =
+            LeadingInteger(text.c_str() + (minutesAt == std::string::npos ? 0 : minutesAt + 1));
+        int64_t hours = 0;
+        if (minutesAt != std::string::npos) {
+            size_t hoursAt = minutesAt == 0 ? std::string::npos : text.rfind(':', minutesAt - 1);
+            hours = LeadingInteger(text.c_str() + (hoursAt == std::string::npos ? 0 : hoursAt + 1));
+        }
+        long double sum = static_cast<long double>(hours) * 3600000.0L +
+                          static_cast<long double>(minutes) * 60000.0L +
+                          static_cast<long double>(total);
+        total = ClampMs(sum);
+    }
+    return total * MILLISECONDS;
+}
+
+std::string CAsxReader::ResolveReference(const std::string& baseFolder,
+                                         const std::string& reference) {
+    if (baseFolder.empty() || va::IsUrl(reference))
+        return reference;
+    // A drive letter or a server name makes a full path.
+    if (HasDriveLetter(reference) || va::IsWindowsFullPath(reference))
+        return reference;
+
+    std::string baseRoot, baseRest;
+    SplitRoot(baseFolder, baseRoot, baseRest);
+    const bool baseIsUrl = va::IsUrl(baseFolder);
+    // Results use the base folder's separator: '\' for a Windows folder, '/' otherwise.
+    const char sep = !baseIsUrl && baseFolder.find('\\') != std::string::npos &&
+                             baseFolder.find('/') == std::string::npos
+                         ? '\\'
+                         : '/';
+    const bool baseRooted = !baseRoot.empty() || (!baseRest.empty() && IsSeparator(baseRest[0]));
+    if (IsSeparator(reference[0])) {
+        // Rooted without a drive: on the root of the base folder.
+        return Canonicalize(baseRoot, true, reference, sep);
+    }
+    return Canonicalize(baseRoot, baseRooted, baseRest + sep + reference, sep);
+}

@@ -1,0 +1,62 @@
+// velotrax playlist: listing, JSON, standard input and failures.
+#include <gtest/gtest.h>
+
+#include "tests/TestSupport.h"
+
+namespace {
+
+const char* kList =
+    "<ASX><Entry><Title>First\tclip\nhere</Title><Abstract>About \"it\"</Abstract>"
+    "<Ref href=\"sub\\a.wmv\"/><Duration value=\"1:30\"/></Entry>"
+    "<Entry><Ref href=\"http://host/b.wmv\"/><StartTime value=\"2\"/></Entry></ASX>";
+
+TEST(PlaylistCommand, ListsClipsTabSeparated) {
+    vtest::TempDir dir;
+    vtest::WriteFile(dir.File("list.asx"), kList);
+    vtest::ProcessResult r = vtest::RunVelotrax({"playlist", dir.File("list.asx")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "0\t0\t900000000\t0\t900000000\t" + dir.Path() +
+                         "/sub/a.wmv\tFirst clip here\tAbout \"it\"\n"
+                         "1\t900000000\t-1\t20000000\t-1\thttp://host/b.wmv\t\t\n");
+}
+
+TEST(PlaylistCommand, ReadsStandardInputWithABaseAsJson) {
+    vtest::ProcessResult r =
+        vtest::RunVelotrax({"playlist", "--json", "--base", "/media", "-"}, kList);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "[\n"
+              "  {\"index\": 0, \"listStart\": 0, \"listEnd\": 900000000, \"fileStart\": 0, "
+              "\"fileEnd\": 900000000, \"path\": \"/media/sub/a.wmv\", "
+              "\"title\": \"First\\tclip\\nhere\", \"abstract\": \"About \\\"it\\\"\"},\n"
+              "  {\"index\": 1, \"listStart\": 900000000, \"listEnd\": -1, "
+              "\"fileStart\": 20000000, \"fileEnd\": -1, \"path\": \"http://host/b.wmv\", "
+              "\"title\": \"\", \"abstract\": \"\"}\n"
+              "]\n");
+    // Without a base folder, standard input keeps references as written.
+    r = vtest::RunVelotrax({"playlist", "-"}, kList);
+    EXPECT_NE(r.out.find("\tsub\\a.wmv\t"), std::string::npos) << r.out;
+}
+
+TEST(PlaylistCommand, FailuresPrintTheErrorText) {
+    vtest::ProcessResult r = vtest::RunVelotrax({"playlist", "-"}, "<asx><entry>");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("An attempt was made to load a program with an incorrect format."),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("0x8007000B"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+
+    r = vtest::RunVelotrax({"playlist", "-"}, "<asx><entry><title>x</title></entry></asx>");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("no entry"), std::string::npos) << r.err;
+
+    r = vtest::RunVelotrax({"playlist", "/nonexistent/list.asx"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("/nonexistent/list.asx"), std::string::npos) << r.err;
+
+    EXPECT_EQ(vtest::RunVelotrax({"playlist"}).exitCode, 2);
+    EXPECT_EQ(vtest::RunVelotrax({"playlist", "--bogus", "x"}).exitCode, 2);
+}
+
+}  // namespace
