@@ -1,0 +1,645 @@
+#include "playback/PlayCtx.h"
+
+#include <thread>
+
+#include "playback/DecoderConfig.h"
+#include "playback/PlayCtxStrings.h"
+#include "support/Exception.h"
+#include "support/Strings.h"
+
+namespace {
+
+bool IsPlayListExtension(const std::string& ext) {
+    return ext == "asx" || ext == "wvx";
+}
+
+// The open failures that mean "there is no such file".
+bool IsNotFoundError(HRESULT hr) {
+    return hr == VFW_E_NOT_FOUND || hr == INET_E_RESOURCE_NOT_FOUND || hr == NS_E_FILE_NOT_FOUND ||
+           hr == NS_E_MEDIA_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- worker sink
+
+void CPlayCtx::CCheckEvent::OnEvent(long eventCode, LONG_PTR, LONG_PTR) {
+    if (eventCode == EC_COMPLETE)
+        m_ctx->PostSync(SYNC_PLAY_END, 1);
+}
+
+// ---------------------------------------------------------------- life cycle
+
+CPlayCtx::CPlayCtx() : m_thread(*this) {
+    m_graph->SetVmrTracking(true);
+    m_graph->SetBuilderCallbackOwner(this);
+}
+
+CPlayCtx::~CPlayCtx() {
+    try {
+        RemovePlayList();
+    } catch (...) {
+    }
+    // The worker and the sync object go before the members they use.
+    m_thread.Quit();
+    m_syncWnd.reset();
+    try {
+        m_graph->SetBuilderCallbackOwner(nullptr);
+    } catch (...) {
+    }
+}
+
+void CPlayCtx::Create(IPlayNotify* sink) {
+    m_notify = sink;
+    if (!m_syncWnd)
+        m_syncWnd = std::make_unique<CPlayCtxSyncWnd>(
+            [this](int32_t code, intptr_t param) { OnSyncMessage(code, param); });
+    m_thread.Start();
+    std::this_thread::yield();
+}
+
+void CPlayCtx::Shutdown() {
+    // The worker must have left before the sync object and the play context
+    // go: it posts to the one and reads the other.
+    m_thread.Quit();
+    CSingleLock lock(m_lock);
+    lock.Lock(kShutdownLockTimeout);
+    m_syncWnd.reset();
+}
+
+void CPlayCtx::PostSync(int32_t code, intptr_t param) {
+    if (CPlayCtxSyncWnd* wnd = m_syncWnd.get())
+        wnd->PostSync(code, param);
+}
+
+void CPlayCtx::OnSyncMessage(int32_t code, intptr_t param) {
+    switch (code) {
+        case SYNC_PLAY_END:
+            OnPlayEnd(param != 0);
+            break;
+        case SYNC_CLIP_END: {
+            CSingleLock lock(m_lock, true);
+            if (m_playList)
+                m_playList->CheckClipEnd(false);
+            break;
+        }
+        case SYNC_SEEK_DONE:
+            if (m_pauseAfterSeek) {
+                m_pauseAfterSeek = false;
+                Pause();
+                Notify(PN_SEEK_WAIT_DONE, 0);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void CPlayCtx::Notify(int32_t code, int32_t param) {
+    if (!m_notify)
+        return;
+    // Buffering states matter only for sources read through the network reader.
+    if (code >= PN_STATE_BEGIN && code <= PN_STATE_FAILED && !m_readerControl)
+        return;
+    try {
+        m_notify->OnPlayNotify(this, code, param);
+    } catch (...) {
+        // The sink's failures are its own.
+    }
+}
+
+// ---------------------------------------------------------------- opening and closing
+
+void CPlayCtx::Open(const std::string& name) {
+    CSingleLock lock(m_lock);
+    lock.Lock(kOpenLockTimeout);  // opening goes on without the lock after the time-out
+    std::string ext = va::ToLowerAscii(va::GetExtension(name));
+    if (IsPlayListExtension(ext)) {
+        if (!m_playList)
+            CreatePlayList();
+        m_playList->LoadFile(name, m_searchDirectory);
+        m_mediaName = name;
+        return;
+    }
+    try {
+        Close();
+        Notify(PN_OPEN_BEGIN, va::IsUrl(name) ? 1 : 0);
+        if (ext == "grf")
+            m_graph->LoadGraphFile(name);
+        else if (ext == "xtl")
+            ThrowMessageArgs(IDS_PLAYCTX_TIMELINE_UNSUPPORTED, name);
+        else
+            RenderMediaSource(name);
+        AfterRender();
+        Notify(PN_OPEN_DONE, 0);
+        m_mediaName = name;
+        RunOrPause(false);
+    } catch (...) {
+        Notify(PN_OPEN_FAILED, 0);
+        ThrowOpenError(name);
+    }
+}
+
+void CPlayCtx::ThrowOpenError(const std::string& name) {
+    try {
+        throw;
+    } catch (const CComException& e) {
+        if (IsNotFoundError(e.Error()) && !name.empty())
+            throw CFileException(CFileException::fileNotFound, name);
+        throw;
+    }
+}
+
+void CPlayCtx::CreatePlayList() {
+    m_playList = std::make_unique<CPlayList>();
+    m_playList->SetHandler(&m_handler);
+    m_stopUsable = false;
+}
+
+void CPlayCtx::LoadPlayLists(const std::string& text) {
+    CSingleLock lock(m_lock);
+    lock.Lock(kOpenLockTimeout);
+    if (!m_playList)
+        CreatePlayList();
+    m_playList->LoadXml(text, m_searchDirectory);
+}
+
+void CPlayCtx::RemovePlayList() {
+    CSingleLock lock(m_lock);
+    lock.Lock(kOpenLockTimeout);
+    m_playList.reset();
+}
+
+void CPlayCtx::Close() {
+    RemovePlayList();
+    Unrender();
+    m_selectionStart = -1;
+    m_selectionStop = -1;
+    m_stopUsable = true;
+    m_mediaName.clear();
+}
+
+void CPlayCtx::Unrender() {
+    m_thread.SetPollInterval(-1);
+    if (m_thread.IsStarted())
+        m_thread.Detach();
+    m_readerControl = nullptr;
+    m_graph->Reset(false);
+    m_renderer.Detach();
+    m_timelineFrameRate = 0.0;
+    SetState(PlayNone);
+    m_frameDuration = -1;
+    m_pendingSeek = 0;
+    m_pauseAfterSeek = false;
+}
+
+void CPlayCtx::AfterRender() {
+    if (m_deinterlace)
+        SetDeinterlace(true);
+    if (m_thread.IsStarted())
+        m_thread.Attach();
+    // A graph without a video renderer (sound only) has no window to connect.
+    if (m_graph->FindVideoWindowFilter())
+        m_graph->ConnectVideoWindow(false);
+    UpdatePollInterval();
+}
+
+std::string CPlayCtx::GetMediaName() const {
+    return GetState() != PlayNone ? m_mediaName : std::string();
+}
+
+IPlayListInfo* CPlayCtx::GetPlayListInfo() const {
+    return m_playList ? m_playList->GetInfo() : nullptr;
+}
+
+int CPlayCtx::GetCurrentClip() const {
+    return m_playList ? m_playList->GetCurrentClip() : -1;
+}
+
+// ---------------------------------------------------------------- transport
+
+void CPlayCtx::Run() {
+    m_graph->Run();
+    SetState(PlayRunning);
+    m_pauseAfterSeek = false;
+}
+
+void CPlayCtx::Pause() {
+    m_graph->Pause();
+    SetState(PlayPaused);
+}
+
+void CPlayCtx::Stop() {
+    m_graph->Stop();
+    SetState(PlayStopped);
+}
+
+void CPlayCtx::RunOrPause(bool run) {
+    Notify(PN_STATE_BEGIN, 0);
+    try {
+        if (run)
+            Run();
+        else
+            Pause();
+    } catch (...) {
+        Notify(PN_STATE_FAILED, 0);
+        throw;
+    }
+    Notify(PN_STATE_DONE, 0);
+}
+
+bool CPlayCtx::StopAndRewind() {
+    Stop();
+    if (!CanSeek())
+        return false;
+    Seek(0, true);
+    m_graph->StopWhenReady();
+    return true;
+}
+
+double CPlayCtx::GetRate() {
+    return GetState() == PlayNone ? 1.0 : m_graph->GetRate();
+}
+
+void CPlayCtx::SetRate(double rate) {
+    if (rate != m_graph->GetRate())
+        m_graph->SetRate(rate);
+}
+
+// ---------------------------------------------------------------- positions
+
+REFERENCE_TIME CPlayCtx::GetDuration() {
+    if (GetState() == PlayNone)
+        return -1;
+    try {
+        return m_playList ? m_playList->GetDuration() : m_graph->GetDuration();
+    } catch (const CException&) {
+        return -1;
+    }
+}
+
+REFERENCE_TIME CPlayCtx::GetPosition() {
+    return m_playList ? m_playList->GetPosition() : m_graph->GetCurrentPosition();
+}
+
+void CPlayCtx::SetPosition(REFERENCE_TIME pos) {
+    if (m_playList) {
+        CSingleLock lock(m_lock, true);
+        if (m_playList) {
+            m_playList->SetPosition(pos);
+            return;
+        }
+    }
+    m_graph->SetCurrentPosition(pos);
+}
+
+REFERENCE_TIME CPlayCtx::Seek(REFERENCE_TIME pos, bool clamp) {
+    if (pos <= 0)
+        pos = 0;
+    REFERENCE_TIME duration = GetDuration();
+    if (duration > 0 && pos >= duration)
+        pos = duration;
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME stop = 0;
+    if (clamp && GetSelection(start, stop)) {
+        if (pos < start)
+            pos = start;
+        else if (pos > stop)
+            pos = stop;
+    }
+    SetPosition(pos);
+    return pos;
+}
+
+REFERENCE_TIME CPlayCtx::GetFrameDuration() {
+    if (m_frameDuration >= 0)
+        return m_frameDuration;
+    REFERENCE_TIME d = 0;
+    // Editing timelines and the deinterlace filter report their own rates
+    // once they are part of the graph; until then the renderer tells.
+    CComPtr<IBaseFilter> renderer = m_graph->FindVideoWindowFilter();
+    CComPtr<IBasicVideo> basicVideo(renderer.Get());
+    REFTIME seconds = 0;
+    if (basicVideo && SUCCEEDED(basicVideo->get_AvgTimePerFrame(&seconds)) && seconds > 0)
+        d = REFERENCE_TIME(seconds * double(UNITS) + 0.5);
+    if (d == 0)
+        d = kDefaultFrameDuration;
+    m_frameDuration = d;
+    return d;
+}
+
+bool CPlayCtx::IsAtEnd() {
+    REFERENCE_TIME end = m_selectionStop.load();
+    if (end < 0)
+        end = GetDuration();
+    if (end < 0)
+        return false;
+    REFERENCE_TIME frame = GetFrameDuration();
+    if (frame <= 0)
+        frame = 1;
+    return GetPosition() > end - frame;
+}
+
+// ---------------------------------------------------------------- selection
+
+bool CPlayCtx::SetSelection(REFERENCE_TIME start, REFERENCE_TIME stop) {
+    if (stop < start || start < 0 || stop < 0 || GetState() == PlayNone) {
+        ClearSelection();
+        return false;
+    }
+    m_selectionStart = start;
+    m_selectionStop = stop;
+    ApplySelectionStop(stop);
+    return true;
+}
+
+bool CPlayCtx::SetSelectionStart(REFERENCE_TIME start) {
+    REFERENCE_TIME stop = m_selectionStop.load();
+    if (start >= 0 && (stop < 0 || stop < start))
+        stop = GetDuration();
+    return SetSelection(start, stop);
+}
+
+bool CPlayCtx::SetSelectionStop(REFERENCE_TIME stop) {
+    REFERENCE_TIME start = m_selectionStart.load();
+    if (start >= 0 && start <= stop)
+        return SetSelection(start, stop);
+    return SetSelection(0, stop);
+}
+
+void CPlayCtx::ClearSelection() {
+    m_selectionStart = -1;
+    m_selectionStop = -1;
+    REFERENCE_TIME duration = GetDuration();
+    if (duration >= 0)
+        ApplySelectionStop(duration);
+}
+
+bool CPlayCtx::GetSelection(REFERENCE_TIME& start, REFERENCE_TIME& stop) const {
+    start = m_selectionStart.load();
+    stop = m_selectionStop.load();
+    return start >= 0 && stop >= start;
+}
+
+bool CPlayCtx::HasSelection() const {
+    REFERENCE_TIME start;
+    REFERENCE_TIME stop;
+    return GetSelection(start, stop);
+}
+
+namespace {
+// The tolerance of the at-mark tests: one frame minus one unit.
+REFERENCE_TIME MarkTolerance(REFERENCE_TIME frame) {
+    return frame <= 0 ? frame : frame - 1;
+}
+}  // namespace
+
+bool CPlayCtx::IsInSelection() {
+    REFERENCE_TIME start;
+    REFERENCE_TIME stop;
+    if (!GetSelection(start, stop) || GetState() == PlayNone)
+        return false;
+    REFERENCE_TIME f = MarkTolerance(GetFrameDuration());
+    REFERENCE_TIME pos = GetPosition();
+    return start - f <= pos && pos <= stop + f;
+}
+
+bool CPlayCtx::IsAtSelectionStart() {
+    REFERENCE_TIME start;
+    REFERENCE_TIME stop;
+    if (!GetSelection(start, stop) || GetState() == PlayNone)
+        return false;
+    REFERENCE_TIME f = MarkTolerance(GetFrameDuration());
+    REFERENCE_TIME pos = GetPosition();
+    return start - f <= pos && pos <= start + f;
+}
+
+bool CPlayCtx::IsAtSelectionStop() {
+    REFERENCE_TIME start;
+    REFERENCE_TIME stop;
+    if (!GetSelection(start, stop) || GetState() == PlayNone)
+        return false;
+    REFERENCE_TIME f = MarkTolerance(GetFrameDuration());
+    REFERENCE_TIME pos = GetPosition();
+    return stop - f <= pos && pos <= stop + f;
+}
+
+void CPlayCtx::ApplySelectionStop(REFERENCE_TIME stop) {
+    if (m_stopUsable) {
+        m_stopUsable = false;
+        if (!m_playList) {
+            try {
+                m_graph->SetStopPosition(stop);
+                m_stopUsable = true;
+            } catch (const CException&) {
+                // The graph keeps its own stop; the worker watches the position instead.
+            }
+        }
+    }
+    UpdatePollInterval();
+}
+
+void CPlayCtx::UpdatePollInterval() {
+    bool needed = m_playList != nullptr;
+    if (!needed && !m_stopUsable) {
+        REFERENCE_TIME stop = m_selectionStop.load();
+        REFERENCE_TIME duration = GetDuration();
+        needed = stop >= 0 && stop < duration - GetFrameDuration();
+    }
+    int32_t interval = -1;
+    if (needed) {
+        interval = int32_t(GetFrameDuration() / MILLISECONDS);
+        if (interval < kMinPollInterval)
+            interval = kMinPollInterval;
+    }
+    if (interval == m_thread.GetPollInterval())
+        return;
+    m_thread.SetPollInterval(interval);
+    if (m_thread.IsStarted())
+        m_thread.ReRead();
+}
+
+// ---------------------------------------------------------------- network streams
+
+bool CPlayCtx::IsSeekRestricted() {
+    CComPtr<IWMReaderAdvanced2> reader = m_readerControl;
+    if (!reader)
+        return false;
+    WMT_PLAY_MODE mode = WMT_PLAY_MODE_AUTOSELECT;
+    if (SUCCEEDED(reader->GetPlayMode(&mode))) {
+        if (mode == WMT_PLAY_MODE_STREAMING)
+            return true;
+        if (mode == WMT_PLAY_MODE_DOWNLOAD) {
+            DWORD percent = 0;
+            uint64_t bytes = 0;
+            uint64_t remaining = 0;
+            if (SUCCEEDED(reader->GetDownloadProgress(&percent, &bytes, &remaining)))
+                return percent != 100 || remaining != 0;
+        }
+    }
+    return false;
+}
+
+bool CPlayCtx::CanSeek() {
+    return GetState() != PlayNone && !IsSeekRestricted();
+}
+
+// ---------------------------------------------------------------- deinterlacing
+
+bool CPlayCtx::CanDeinterlace() {
+    return !IsFullScreen() && !IsSeekRestricted();
+}
+
+bool CPlayCtx::SetDeinterlace(bool on) {
+    if (!CanDeinterlace())
+        return false;
+    m_deinterlace = on;
+    if (!m_graph->HasGraph() || GetState() == PlayNone)
+        return true;
+    m_frameDuration = -1;
+    // The deinterlace filter is not available in this build: switching on
+    // keeps the wish but no filter can be inserted.
+    return !on;
+}
+
+void CPlayCtx::SetDeinterlaceSettings(int32_t method, int32_t interpolate, int32_t sharpen) {
+    m_deinterlaceMethod = method;
+    m_deinterlaceInterpolate = interpolate;
+    m_deinterlaceSharpen = sharpen;
+    m_frameDuration = -1;
+}
+
+// ---------------------------------------------------------------- pass-through operations
+
+void CPlayCtx::SetVideoWindow(QObject* window) {
+    m_videoWindow = window;
+    m_graph->SetVideoWindow(window);
+    if (GetState() != PlayNone && m_graph->FindVideoWindowFilter())
+        m_graph->ConnectVideoWindow(false);
+}
+
+void CPlayCtx::SetMessageDrain(QObject* window) {
+    m_graph->SetMessageDrain(window);
+}
+
+void CPlayCtx::ShowVideo(bool show) {
+    m_graph->SetVisible(show);
+}
+
+int CPlayCtx::SetScaleMode(int mode) {
+    if (mode > 2)
+        return mode;
+    m_graph->SetScaleMode(mode);
+    return mode;
+}
+
+bool CPlayCtx::SetFullScreen(bool on) {
+    return m_graph->SetFullScreen(on);
+}
+
+bool CPlayCtx::IsFullScreen() {
+    return GetState() != PlayNone && m_graph->IsFullScreen();
+}
+
+void CPlayCtx::SetAudioClockFix(bool on) {
+    m_graph->SetFixAudioClock(on);
+}
+
+void CPlayCtx::SetPreserveAspectRatio(bool on) {
+    CVaRenderer::SetAspectCorrection(on);
+    m_graph->SetAspectCorrection(on);
+}
+
+bool CPlayCtx::GetVideoRect(RECT& rect) {
+    return m_graph->GetVideoWindowRect(rect);
+}
+
+bool CPlayCtx::GetVideoSize(SIZE& size) {
+    return m_graph->GetVideoSize(size);
+}
+
+QImage CPlayCtx::GetRawImageBitmap() {
+    return m_graph->GetCurrentBitmap();
+}
+
+bool CPlayCtx::HasVideo() {
+    return GetState() != PlayNone && m_graph->HasVideo();
+}
+
+bool CPlayCtx::SetVolume(int percent) {
+    return m_graph->SetVolume(percent);
+}
+
+CVaRenderer CPlayCtx::GetRenderer() {
+    if (GetState() != PlayNone && !m_renderer.IsRendered()) {
+        CComPtr<IBaseFilter> filter = m_graph->FindVideoWindowFilter();
+        if (filter)
+            m_renderer.Attach(filter);
+    }
+    return m_renderer;
+}
+
+// ---------------------------------------------------------------- graph builder callback
+
+bool CPlayCtx::SelectedFilter(IMoniker* moniker) {
+    if (moniker)
+        moniker->Release();
+    return true;
+}
+
+void CPlayCtx::CreatedFilter(IBaseFilter* filter) {
+    CComPtr<IBaseFilter> owned;
+    owned.Attach(filter);
+    CComPtr<IDecoderConfig> config(filter);
+    if (!config)
+        return;
+    bool changed = false;
+    if (config->IsSupported(&DECODER_PARAM_OUTPUT_MODE) == S_OK) {
+        DECODER_VARIANT value = DECODER_VARIANT::FromI4(3);
+        changed |= SUCCEEDED(config->SetValue(&DECODER_PARAM_OUTPUT_MODE, &value));
+    }
+    auto ensure = [&](const GUID& param, int32_t wanted) {
+        if (config->IsSupported(&param) != S_OK)
+            return;
+        DECODER_VARIANT current;
+        int32_t currentValue = 0;
+        if (SUCCEEDED(config->GetValue(&param, &current)) &&
+            ChangeVariantToI4(current, currentValue) && currentValue == wanted)
+            return;
+        DECODER_VARIANT value = DECODER_VARIANT::FromI4(wanted);
+        changed |= SUCCEEDED(config->SetValue(&param, &value));
+    };
+    ensure(DECODER_PARAM_ENABLE, 1);
+    ensure(DECODER_PARAM_DISABLE, 0);
+    if (changed)
+        config->CommitChanges(nullptr);
+}
+
+bool ChangeVariantToI4(const DECODER_VARIANT& in, int32_t& out) {
+    switch (in.vt) {
+        case VT_I4:
+            out = in.lVal;
+            return true;
+        case VT_I2:
+            out = in.iVal;
+            return true;
+        case VT_UI4:
+            if (in.ulVal > uint32_t(INT32_MAX))
+                return false;
+            out = int32_t(in.ulVal);
+            return true;
+        case VT_BOOL:
+            out = in.boolVal ? -1 : 0;
+            return true;
+        case VT_R8:
+            if (!(in.dblVal >= double(INT32_MIN) && in.dblVal <= double(INT32_MAX)))
+                return false;
+            out = int32_t(in.dblVal < 0 ? in.dblVal - 0.5 : in.dblVal + 0.5);
+            return true;
+        case VT_EMPTY:
+            out = 0;
+            return true;
+        default:
+            return false;
+    }
+}

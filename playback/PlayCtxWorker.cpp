@@ -1,0 +1,130 @@
+// The play context's side of its worker thread, the end-of-media handling
+// and the playlist's handler.
+#include "playback/PlayCtx.h"
+#include "support/Exception.h"
+#include "support/Strings.h"
+
+// ---------------------------------------------------------------- worker thread
+
+CEvent* CPlayCtx::AttachGraphEvents() {
+    return m_graph->GetEventHandle();
+}
+
+void CPlayCtx::PumpGraphEvents() {
+    CCheckEvent sink(this);
+    m_graph->ProcessEvents(&sink);
+}
+
+void CPlayCtx::Poll() {
+    if (GetState() != PlayRunning)
+        return;
+    // The selection stop is watched here when the graph did not take it.
+    REFERENCE_TIME stop = m_selectionStop.load();
+    bool postEnd = false;
+    {
+        CSingleLock lock(m_lock);
+        if (!lock.Lock(0))
+            return;  // busy: the next pass looks again
+        if (stop >= 0 && GetPosition() >= stop) {
+            postEnd = true;
+        } else if (m_playList) {
+            if (CompletePendingSeek()) {
+                PostSync(SYNC_SEEK_DONE, 0);
+            } else {
+                switch (m_playList->CheckClipEnd(true)) {
+                    case 1:
+                    case 2:
+                        PostSync(SYNC_CLIP_END, 0);
+                        break;
+                    case 3:
+                        postEnd = true;
+                        break;
+                    default:
+                        break;
+                }
+            }
+        }
+    }
+    if (postEnd)
+        PostSync(SYNC_PLAY_END, 0);
+}
+
+bool CPlayCtx::CompletePendingSeek() {
+    REFERENCE_TIME target = m_pendingSeek.load();
+    if (target <= 0)
+        return false;
+    if (m_graph->GetCurrentPosition() < target) {
+        if (!CanSeek())
+            return false;
+        m_graph->SetCurrentPosition(target);
+    }
+    m_pendingSeek = 0;
+    return true;
+}
+
+// ---------------------------------------------------------------- end of media
+
+void CPlayCtx::OnPlayEnd(bool fromGraph) {
+    if (fromGraph && m_playList) {
+        CSingleLock lock(m_lock, true);
+        if (m_playList && m_playList->NextClip() != 3)
+            return;
+    }
+    if (m_notify)
+        m_notify->OnPlayEnd(this);
+}
+
+// ---------------------------------------------------------------- playlist handler
+
+void CPlayCtx::OpenClip(const std::string& file) {
+    bool wasRunning = GetState() == PlayRunning;
+    double rate = GetRate();
+    Unrender();
+    try {
+        Notify(PN_OPEN_BEGIN, va::IsUrl(file) ? 1 : 0);
+        RenderMediaSource(file);
+        AfterRender();
+    } catch (...) {
+        Notify(PN_OPEN_FAILED, 0);
+        ThrowOpenError(file);
+    }
+    Notify(PN_OPEN_DONE, 0);
+    SetRate(rate);
+    RunOrPause(wasRunning);
+}
+
+void CPlayCtx::OnPlayListChanged() {
+    if (m_notify)
+        m_notify->OnPlayListChanged(this);
+}
+
+REFERENCE_TIME CPlayCtx::HandlerGetPosition() {
+    REFERENCE_TIME pending = m_pendingSeek.load();
+    return pending > 0 ? pending : m_graph->GetCurrentPosition();
+}
+
+REFERENCE_TIME CPlayCtx::HandlerGetDuration() {
+    try {
+        return m_graph->GetDuration();
+    } catch (const CException&) {
+        return -1;
+    }
+}
+
+bool CPlayCtx::HandlerSeek(REFERENCE_TIME pos, bool allowRun) {
+    if (!IsSeekRestricted()) {
+        m_graph->SetCurrentPosition(pos);
+        return true;
+    }
+    if (!allowRun)
+        return false;
+    m_pendingSeek = pos;
+    m_pauseAfterSeek = false;
+    if (GetState() != PlayRunning) {
+        m_graph->Run();
+        SetState(PlayRunning);
+        m_pauseAfterSeek = true;
+    }
+    Notify(PN_SEEK_WAIT_BEGIN, 0);
+    return true;
+}
