@@ -59,13 +59,18 @@ void CVaFilterGraphRep::OnGraphNotify() {
     CComPtr<IMediaEventEx> events = TakeMediaEvent();
     if (!events)
         return;
-    m_terminalEvent = 0;
+    // New events replace a remembered completion; a notification that
+    // finds the queue already emptied by an earlier one keeps it.
+    bool first = true;
     for (;;) {
         LONG code = 0;
         LONG_PTR param1 = 0;
         LONG_PTR param2 = 0;
         if (FAILED(events->GetEvent(&code, &param1, &param2, 0)))
             break;
+        if (first)
+            m_terminalEvent = 0;
+        first = false;
         if (code == EC_COMPLETE || code == EC_ERRORABORT)
             m_terminalEvent = code;
         HandleEvent(code, param1, param2, true);

@@ -8,6 +8,13 @@ CVaScaledReferenceClock::CVaScaledReferenceClock(double rate) {
     SetRate(rate);
 }
 
+CVaScaledReferenceClock::CVaScaledReferenceClock(double rate, IReferenceClock* inner)
+    : m_inner(inner) {
+    if (!m_inner)
+        ThrowHResult(E_POINTER);
+    SetRate(rate);
+}
+
 CVaScaledReferenceClock::~CVaScaledReferenceClock() = default;
 
 void CVaScaledReferenceClock::SetRate(double rate) {

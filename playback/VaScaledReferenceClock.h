@@ -18,6 +18,8 @@ public:
     // Creates the inner system clock (a failure throws CComException) and
     // sets the rate.
     explicit CVaScaledReferenceClock(double rate);
+    // Wraps the given clock instead of a new system clock.
+    CVaScaledReferenceClock(double rate, IReferenceClock* inner);
     virtual ~CVaScaledReferenceClock();
     CVaScaledReferenceClock(const CVaScaledReferenceClock&) = delete;
     CVaScaledReferenceClock& operator=(const CVaScaledReferenceClock&) = delete;
