@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -159,20 +160,68 @@ bool CollectText(xmlNodePtr node, std::string& out, int depth) {
 
 namespace {
 
+// Per thread, one XPath context and the compiled expressions already seen:
+// making a context registers every XPath function, which costs more than
+// most selections themselves.
+class CXPathCache {
+public:
+    ~CXPathCache() {
+        for (auto& entry : m_compiled)
+            xmlXPathFreeCompExpr(entry.second);
+        if (m_context)
+            xmlXPathFreeContext(m_context);
+    }
+    xmlXPathContextPtr Context(xmlDocPtr doc, xmlNodePtr node) {
+        if (!m_context)
+            m_context = xmlXPathNewContext(doc);
+        if (!m_context)
+            return nullptr;
+        m_context->doc = doc;
+        m_context->node = node;
+        return m_context;
+    }
+    // Null when the expression does not compile.
+    xmlXPathCompExprPtr Compiled(const std::string& expression) {
+        auto it = m_compiled.find(expression);
+        if (it != m_compiled.end())
+            return it->second;
+        xmlXPathCompExprPtr compiled = xmlXPathCtxtCompile(m_context, BAD_CAST expression.c_str());
+        if (!compiled)
+            return nullptr;
+        if (m_compiled.size() >= 64) {
+            for (auto& entry : m_compiled)
+                xmlXPathFreeCompExpr(entry.second);
+            m_compiled.clear();
+        }
+        m_compiled.emplace(expression, compiled);
+        return compiled;
+    }
+
+private:
+    xmlXPathContextPtr m_context = nullptr;
+    std::map<std::string, xmlXPathCompExprPtr> m_compiled;
+};
+
 // XPath selection from a context node, in document order.
 HRESULT Select(const DocHolder& doc, xmlNodePtr context, const std::string& expression,
                std::vector<xmlNodePtr>& nodes) {
     nodes.clear();
+    thread_local CXPathCache cache;
     CErrorCapture capture;
-    xmlXPathContextPtr xpath = xmlXPathNewContext(doc.get());
+    xmlXPathContextPtr xpath = cache.Context(doc.get(), context);
     if (!xpath)
         return Fail(E_OUTOFMEMORY, "Out of memory.");
-    xpath->node = context;
-    xmlXPathObjectPtr result = xmlXPathEvalExpression(BAD_CAST expression.c_str(), xpath);
+    if (expression.find('\0') != std::string::npos)
+        return Fail(E_FAIL, "The expression holds a zero character.");
+    xmlXPathCompExprPtr compiled = cache.Compiled(expression);
+    if (!compiled)
+        return Fail(E_FAIL, "The expression \"" + expression +
+                                "\" is not valid: " + capture.First("syntax error"));
+    xmlXPathObjectPtr result = xmlXPathCompiledEval(compiled, xpath);
     HRESULT hr = S_OK;
     if (!result) {
         hr = Fail(E_FAIL, "The expression \"" + expression +
-                              "\" is not valid: " + capture.First("syntax error"));
+                              "\" cannot be evaluated: " + capture.First("unknown error"));
     } else if (result->type != XPATH_NODESET) {
         hr = Fail(E_FAIL, "The expression \"" + expression + "\" does not select nodes.");
     } else if (result->nodesetval) {
@@ -185,7 +234,9 @@ HRESULT Select(const DocHolder& doc, xmlNodePtr context, const std::string& expr
     }
     if (result)
         xmlXPathFreeObject(result);
-    xmlXPathFreeContext(xpath);
+    // The context must not keep pointing into a document that may go away.
+    xpath->doc = nullptr;
+    xpath->node = nullptr;
     return hr;
 }
 
