@@ -9,10 +9,14 @@
 #include "playlist/XMLDOMAttribute.h"
 #include "playlist/XMLDOMElement.h"
 #include "playlist/XSLTemplate.h"
+#include "resources/StringTable.h"
 #include "support/Exception.h"
 #include "support/Strings.h"
 
 namespace {
+
+// "The playlist holds no entry with a media reference."
+constexpr unsigned IDS_PLAYLIST_NO_ENTRIES = 0x7200;
 
 // Folds element and attribute names to lower case; values and text are
 // copied as they stand, comments and processing instructions are dropped.
@@ -217,7 +221,7 @@ void CAsxReader::Parse(CPlayList& list, const CXMLDOMDocument& loaded) {
         list.AppendClip(std::move(clip));
     }
     if (list.GetCount() == 0)
-        ThrowBadFormat("The playlist holds no entry with a media reference.");
+        ThrowBadFormat(LoadResString(IDS_PLAYLIST_NO_ENTRIES));
     list.SelectClip(0);
 }
 
