@@ -33,7 +33,6 @@ struct RegKeyHandle {
 namespace {
 
 constexpr unsigned IDS_REG_FILE_DAMAGED = 29001;
-constexpr unsigned IDS_REG_SAVE_FAILED = 29002;
 constexpr unsigned IDS_REG_NAME_TOO_LONG = 29003;
 constexpr unsigned IDS_REG_VALUE_TOO_LARGE = 29004;
 constexpr unsigned IDS_REG_KEY_DELETED = 29005;
