@@ -5,11 +5,11 @@
 namespace va {
 
 namespace {
-std::optional<std::string> FormatNumber(int64_t value, std::string_view spec) {
-    // spec is a printf conversion without '%': flags, width, precision, an
+std::optional<std::string> FormatNumber(int64_t value, std::string_view conversion) {
+    // conversion is a printf conversion without '%': flags, width, precision, an
     // optional 'l'/'h' length and one of u d i x X o c.
     std::string conv;
-    for (char c : spec) {
+    for (char c : conversion) {
         if (c == 'l' || c == 'h' || c == 'I')
             continue;
         conv += c;
@@ -93,16 +93,16 @@ std::optional<std::string> FormatMessageString(std::string_view format,
             size_t close = format.find('!', i + 2);
             if (close == std::string_view::npos)
                 return std::nullopt;
-            std::string_view spec = format.substr(i + 2, close - i - 2);
+            std::string_view conversion = format.substr(i + 2, close - i - 2);
             i = close;
-            if (spec == "s") {
+            if (conversion == "s") {
                 out += ToText(arg);
                 continue;
             }
             const auto* number = std::get_if<int64_t>(&arg);
             if (!number)
                 return std::nullopt;
-            auto text = FormatNumber(*number, spec);
+            auto text = FormatNumber(*number, conversion);
             if (!text)
                 return std::nullopt;
             out += *text;
