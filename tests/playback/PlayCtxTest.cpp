@@ -313,3 +313,72 @@ TEST_F(PlayCtxTest, DeinterlaceIsRememberedButNoFilterIsInserted) {
 }
 
 }  // namespace
+
+namespace {
+
+// Three clips: two ranges of one file and a second file of unknown length.
+TEST_F(PlayCtxTest, PlaylistPlaysClipByClipToTheEnd) {
+    std::string second = m_dir.File("second.webm");
+    vtest::WriteFile(second, "another video");
+    std::string asx = m_dir.File("show.ASX");
+    vtest::WriteFile(asx,
+                     "<asx version=\"3.0\">"
+                     "<entry><ref href=\"clip.webm\"/><starttime value=\"0:0:0\"/>"
+                     "<duration value=\"0:0:3\"/></entry>"
+                     "<entry><ref href=\"clip.webm\"/><starttime value=\"0:0:5\"/>"
+                     "<duration value=\"0:0:3\"/></entry>"
+                     "<entry><ref href=\"second.webm\"/></entry>"
+                     "</asx>");
+    m_ctx.Open(asx);
+    ASSERT_TRUE(m_ctx.HasPlayList());
+    EXPECT_EQ(m_ctx.GetCurrentClip(), 0);
+    EXPECT_EQ(m_ctx.GetState(), CPlayCtx::PlayPaused);
+    EXPECT_FALSE(m_ctx.IsStopUsable());
+    EXPECT_EQ(m_ctx.GetPollInterval(), 40);
+    EXPECT_EQ(m_ctx.GetPlayListInfo()->GetCount(), 3);
+    CFakeFilterGraph* first = &Graph();
+
+    // Seeking on the playlist time line across clips: 4 s lies in clip 1,
+    // 1 s into its range, which begins at 5 s in the file.
+    m_ctx.Seek(4 * kSecond, false);
+    EXPECT_EQ(m_ctx.GetCurrentClip(), 1);
+    EXPECT_EQ(first->m_position.load(), 6 * kSecond);
+    m_ctx.Seek(kSecond, false);
+    EXPECT_EQ(m_ctx.GetCurrentClip(), 0);
+    EXPECT_EQ(first->m_position.load(), kSecond);
+
+    m_ctx.Run();
+    // The end of clip 0 moves on to clip 1 in the same file by seeking.
+    first->m_position = 3 * kSecond;
+    ASSERT_TRUE(vtest::PumpUntil([&] { return m_ctx.GetCurrentClip() == 1; }));
+    EXPECT_EQ(&Graph(), first);
+    EXPECT_EQ(first->m_position.load(), 5 * kSecond);
+    // The end of clip 1 opens the second file and keeps running.
+    first->m_position = 8 * kSecond;
+    ASSERT_TRUE(vtest::PumpUntil([&] { return m_ctx.GetCurrentClip() == 2; }));
+    EXPECT_NE(&Graph(), first);
+    EXPECT_EQ(m_ctx.GetState(), CPlayCtx::PlayRunning);
+    EXPECT_EQ(m_notify.m_ends, 0);
+    EXPECT_GE(m_notify.m_changes, 1);  // the second file's length became known
+    EXPECT_EQ(m_ctx.GetDuration(), 16 * kSecond);
+    // The graph completing the last clip ends the play.
+    Graph().PostGraphEvent(EC_COMPLETE);
+    EXPECT_TRUE(vtest::PumpUntil([&] { return m_notify.m_ends == 1; }));
+    EXPECT_EQ(m_ctx.GetCurrentClip(), 2);
+}
+
+TEST_F(PlayCtxTest, GraphCompletionMovesToTheNextClip) {
+    std::string asx = m_dir.File("two.wvx");
+    vtest::WriteFile(asx,
+                     "<asx version=\"3.0\"><entry><ref href=\"clip.webm\"/></entry>"
+                     "<entry><ref href=\"clip.webm\"/><starttime value=\"0:0:2\"/></entry>"
+                     "</asx>");
+    m_ctx.Open(asx);
+    ASSERT_EQ(m_ctx.GetCurrentClip(), 0);
+    m_ctx.Run();
+    Graph().PostGraphEvent(EC_COMPLETE);
+    ASSERT_TRUE(vtest::PumpUntil([&] { return m_ctx.GetCurrentClip() == 1; }));
+    EXPECT_EQ(m_notify.m_ends, 0);
+}
+
+}  // namespace
