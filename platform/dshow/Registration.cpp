@@ -1,18 +1,14 @@
 #include <mutex>
 
 #include "platform/dshow/DShow.h"
+#include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/SystemClock.h"
 
 bool RegisterMediaGraphClasses() {
     static std::once_flag once;
     std::call_once(once, [] {
         RegisterClassFactory(CLSID_SystemClock, &CreateAndQuery<CSystemClock>);
-        RegisterClassFactory(CLSID_FilterGraph, [](IUnknown*, REFIID, void** ppv) -> HRESULT {
-            if (!ppv)
-                return E_POINTER;
-            *ppv = nullptr;
-            return E_NOTIMPL;
-        });
+        RegisterClassFactory(CLSID_FilterGraph, &CreateAndQuery<CFilterGraph>);
     });
     return true;
 }

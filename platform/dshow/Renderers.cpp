@@ -1,0 +1,754 @@
+#include "platform/dshow/Renderers.h"
+
+#include <gst/video/gstvideosink.h>
+#include <gst/video/video.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <numeric>
+
+#include "platform/dshow/FilterGraph.h"
+
+// --- the sink element ---
+
+namespace {
+
+struct CSinkState {
+    std::mutex lock;
+    GstSample* last = nullptr;
+    GstVideoInfo info;
+    bool haveInfo = false;
+    int width = 0;
+    int height = 0;
+    uint64_t frames = 0;
+    std::function<void(int, int)> sizeChanged;
+};
+
+}  // namespace
+
+G_BEGIN_DECLS
+#define VA_TYPE_VIDEO_SINK (va_video_sink_get_type())
+G_DECLARE_FINAL_TYPE(VaVideoSink, va_video_sink, VA, VIDEO_SINK, GstVideoSink)
+struct _VaVideoSink {
+    GstVideoSink parent;
+    CSinkState* state;
+};
+G_DEFINE_TYPE(VaVideoSink, va_video_sink, GST_TYPE_VIDEO_SINK)
+G_END_DECLS
+
+namespace {
+
+gboolean SinkSetCaps(GstBaseSink* sink, GstCaps* caps) {
+    try {
+        CSinkState* s = VA_VIDEO_SINK(sink)->state;
+        GstVideoInfo info;
+        if (!gst_video_info_from_caps(&info, caps))
+            return FALSE;
+        std::function<void(int, int)> notify;
+        int w = GST_VIDEO_INFO_WIDTH(&info), h = GST_VIDEO_INFO_HEIGHT(&info);
+        {
+            std::lock_guard guard(s->lock);
+            bool changed = w != s->width || h != s->height;
+            s->info = info;
+            s->haveInfo = true;
+            s->width = w;
+            s->height = h;
+            if (changed)
+                notify = s->sizeChanged;
+        }
+        GST_VIDEO_SINK_WIDTH(sink) = w;
+        GST_VIDEO_SINK_HEIGHT(sink) = h;
+        if (notify)
+            notify(w, h);
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+GstFlowReturn SinkShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
+    try {
+        CSinkState* s = VA_VIDEO_SINK(sink)->state;
+        GstCaps* caps = gst_pad_get_current_caps(GST_BASE_SINK_PAD(sink));
+        GstSample* sample = gst_sample_new(buffer, caps, nullptr, nullptr);
+        if (caps)
+            gst_caps_unref(caps);
+        GstSample* old;
+        {
+            std::lock_guard guard(s->lock);
+            old = s->last;
+            s->last = sample;
+            ++s->frames;
+        }
+        if (old)
+            gst_sample_unref(old);
+        return GST_FLOW_OK;
+    } catch (...) {
+        return GST_FLOW_ERROR;
+    }
+}
+
+GstStateChangeReturn SinkChangeState(GstElement* element, GstStateChange transition) {
+    GstStateChangeReturn ret =
+        GST_ELEMENT_CLASS(va_video_sink_parent_class)->change_state(element, transition);
+    if (transition == GST_STATE_CHANGE_READY_TO_NULL) {
+        CSinkState* s = VA_VIDEO_SINK(element)->state;
+        GstSample* old;
+        {
+            std::lock_guard guard(s->lock);
+            old = s->last;
+            s->last = nullptr;
+        }
+        if (old)
+            gst_sample_unref(old);
+    }
+    return ret;
+}
+
+void SinkFinalize(GObject* object) {
+    auto* self = VA_VIDEO_SINK(object);
+    if (self->state) {
+        if (self->state->last)
+            gst_sample_unref(self->state->last);
+        delete self->state;
+        self->state = nullptr;
+    }
+    G_OBJECT_CLASS(va_video_sink_parent_class)->finalize(object);
+}
+
+}  // namespace
+
+static void va_video_sink_class_init(VaVideoSinkClass* klass) {
+    GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
+    static GstStaticPadTemplate sinkTemplate = GST_STATIC_PAD_TEMPLATE(
+        "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+        GST_STATIC_CAPS("video/x-raw, format = (string) { BGRx, BGRA, BGR }, "
+                        "width = (int) [ 1, 16384 ], height = (int) [ 1, 16384 ], "
+                        "framerate = (fraction) [ 0, MAX ]"));
+    gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
+    gst_element_class_set_static_metadata(elementClass, "Video Renderer", "Sink/Video",
+                                          "Keeps the last frame for the player's video window",
+                                          "Velotrax");
+    elementClass->change_state = SinkChangeState;
+    GST_BASE_SINK_CLASS(klass)->set_caps = SinkSetCaps;
+    GST_VIDEO_SINK_CLASS(klass)->show_frame = SinkShowFrame;
+    G_OBJECT_CLASS(klass)->finalize = SinkFinalize;
+}
+
+static void va_video_sink_init(VaVideoSink* self) {
+    self->state = new CSinkState();
+    gst_video_info_init(&self->state->info);
+    gst_base_sink_set_sync(GST_BASE_SINK(self), TRUE);
+    gst_base_sink_set_qos_enabled(GST_BASE_SINK(self), TRUE);
+}
+
+namespace {
+
+GstElement* MakeVideoSink() {
+    vagst::EnsureInit();
+    return GST_ELEMENT(g_object_new(VA_TYPE_VIDEO_SINK, "name", "Video Renderer", nullptr));
+}
+
+CSinkState* StateOf(GstElement* element) {
+    return VA_VIDEO_SINK(element)->state;
+}
+
+HRESULT PutLong(LONG* out, LONG value) {
+    if (!out)
+        return E_POINTER;
+    *out = value;
+    return S_OK;
+}
+
+}  // namespace
+
+// --- CVideoRendererFilter ---
+
+CVideoRendererFilter::CVideoRendererFilter()
+    : CElementFilterT(MakeVideoSink(), CLSID_VideoRenderer) {}
+
+CVideoRendererFilter::~CVideoRendererFilter() {
+    SetSizeChangedCallback(nullptr);
+}
+
+HRESULT CVideoRendererFilter::QueryInterfaceExtra(REFIID riid, void** ppv) {
+    if (riid == IBasicVideo::iid) {
+        *ppv = static_cast<IBasicVideo*>(static_cast<IBasicVideo2*>(this));
+        return S_OK;
+    }
+    return CElementFilterT::QueryInterfaceExtra(riid, ppv);
+}
+
+void CVideoRendererFilter::SetSizeChangedCallback(std::function<void(int, int)> callback) {
+    CSinkState* s = StateOf(m_core.Element());
+    std::lock_guard guard(s->lock);
+    s->sizeChanged = std::move(callback);
+}
+
+uint64_t CVideoRendererFilter::FramesShown() const {
+    CSinkState* s = StateOf(m_core.Element());
+    std::lock_guard guard(s->lock);
+    return s->frames;
+}
+
+bool CVideoRendererFilter::HasFrame() const {
+    CSinkState* s = StateOf(m_core.Element());
+    std::lock_guard guard(s->lock);
+    return s->last != nullptr;
+}
+
+bool CVideoRendererFilter::NativeSize(LONG& width, LONG& height) const {
+    CSinkState* s = StateOf(m_core.Element());
+    std::lock_guard guard(s->lock);
+    width = s->width;
+    height = s->height;
+    return s->haveInfo && width > 0 && height > 0;
+}
+
+HRESULT CVideoRendererFilter::get_AvgTimePerFrame(REFTIME* pAvgTimePerFrame) {
+    if (!pAvgTimePerFrame)
+        return E_POINTER;
+    CSinkState* s = StateOf(m_core.Element());
+    std::lock_guard guard(s->lock);
+    if (!s->haveInfo)
+        return VFW_E_NOT_CONNECTED;
+    int n = GST_VIDEO_INFO_FPS_N(&s->info), d = GST_VIDEO_INFO_FPS_D(&s->info);
+    *pAvgTimePerFrame = n > 0 && d > 0 ? double(d) / double(n) : 0.0;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::get_BitRate(LONG* pBitRate) {
+    return PutLong(pBitRate, 0);
+}
+HRESULT CVideoRendererFilter::get_BitErrorRate(LONG* p) {
+    return PutLong(p, 0);
+}
+
+HRESULT CVideoRendererFilter::get_VideoWidth(LONG* pVideoWidth) {
+    LONG w, h;
+    if (!pVideoWidth)
+        return E_POINTER;
+    if (!NativeSize(w, h))
+        return VFW_E_NOT_CONNECTED;
+    *pVideoWidth = w;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::get_VideoHeight(LONG* pVideoHeight) {
+    LONG w, h;
+    if (!pVideoHeight)
+        return E_POINTER;
+    if (!NativeSize(w, h))
+        return VFW_E_NOT_CONNECTED;
+    *pVideoHeight = h;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::GetVideoSize(LONG* pWidth, LONG* pHeight) {
+    if (!pWidth || !pHeight)
+        return E_POINTER;
+    LONG w, h;
+    if (!NativeSize(w, h))
+        return VFW_E_NOT_CONNECTED;
+    *pWidth = w;
+    *pHeight = h;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::SetSourcePosition(LONG left, LONG top, LONG width, LONG height) {
+    if (width <= 0 || height <= 0 || left < 0 || top < 0)
+        return E_INVALIDARG;
+    std::lock_guard guard(m_lock);
+    m_source = RECT{left, top, left + width, top + height};
+    m_defaultSource = false;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::GetSourcePosition(LONG* pLeft, LONG* pTop, LONG* pWidth,
+                                                LONG* pHeight) {
+    if (!pLeft || !pTop || !pWidth || !pHeight)
+        return E_POINTER;
+    LONG w = 0, h = 0;
+    NativeSize(w, h);
+    std::lock_guard guard(m_lock);
+    RECT r = m_defaultSource ? RECT{0, 0, w, h} : m_source;
+    *pLeft = r.left;
+    *pTop = r.top;
+    *pWidth = r.right - r.left;
+    *pHeight = r.bottom - r.top;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::SetDefaultSourcePosition() {
+    std::lock_guard guard(m_lock);
+    m_defaultSource = true;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::SetDestinationPosition(LONG left, LONG top, LONG width, LONG height) {
+    if (width <= 0 || height <= 0)
+        return E_INVALIDARG;
+    std::lock_guard guard(m_lock);
+    m_destination = RECT{left, top, left + width, top + height};
+    m_defaultDestination = false;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::GetDestinationPosition(LONG* pLeft, LONG* pTop, LONG* pWidth,
+                                                     LONG* pHeight) {
+    if (!pLeft || !pTop || !pWidth || !pHeight)
+        return E_POINTER;
+    LONG w = 0, h = 0;
+    NativeSize(w, h);
+    std::lock_guard guard(m_lock);
+    RECT r = m_defaultDestination ? RECT{0, 0, w, h} : m_destination;
+    *pLeft = r.left;
+    *pTop = r.top;
+    *pWidth = r.right - r.left;
+    *pHeight = r.bottom - r.top;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::SetDefaultDestinationPosition() {
+    std::lock_guard guard(m_lock);
+    m_defaultDestination = true;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::IsUsingDefaultSource() {
+    std::lock_guard guard(m_lock);
+    return m_defaultSource ? S_OK : S_FALSE;
+}
+
+HRESULT CVideoRendererFilter::IsUsingDefaultDestination() {
+    std::lock_guard guard(m_lock);
+    return m_defaultDestination ? S_OK : S_FALSE;
+}
+
+HRESULT CVideoRendererFilter::GetCurrentImage(LONG* pBufferSize, LONG* pDIBImage) {
+    if (!pBufferSize)
+        return E_POINTER;
+    CSinkState* s = StateOf(m_core.Element());
+    GstSample* sample;
+    {
+        std::lock_guard guard(s->lock);
+        sample = s->last ? gst_sample_ref(s->last) : nullptr;
+    }
+    if (!sample)
+        return E_UNEXPECTED;
+    HRESULT hr = S_OK;
+    GstVideoInfo info;
+    GstVideoFrame frame;
+    GstCaps* caps = gst_sample_get_caps(sample);
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)) {
+        gst_sample_unref(sample);
+        return E_UNEXPECTED;
+    }
+    int width = GST_VIDEO_INFO_WIDTH(&info), height = GST_VIDEO_INFO_HEIGHT(&info);
+    int bytesPerPixel = GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGR ? 3 : 4;
+    size_t stride = (size_t(width) * bytesPerPixel + 3) & ~size_t(3);
+    size_t size = sizeof(BITMAPINFOHEADER) + stride * size_t(height);
+    if (size > size_t(INT32_MAX)) {
+        gst_sample_unref(sample);
+        return E_OUTOFMEMORY;
+    }
+    if (!pDIBImage) {
+        *pBufferSize = LONG(size);
+    } else if (*pBufferSize < LONG(size)) {
+        hr = E_OUTOFMEMORY;
+    } else if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+        hr = E_UNEXPECTED;
+    } else {
+        BITMAPINFOHEADER bmi;
+        bmi.biWidth = width;
+        bmi.biHeight = height;  // bottom-up
+        bmi.biBitCount = WORD(bytesPerPixel * 8);
+        bmi.biCompression = BI_RGB;
+        bmi.biSizeImage = DWORD(stride * size_t(height));
+        auto* out = reinterpret_cast<uint8_t*>(pDIBImage);
+        std::memcpy(out, &bmi, sizeof(bmi));
+        const auto* src = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+        int srcStride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+        uint8_t* bits = out + sizeof(bmi);
+        size_t rowBytes = size_t(width) * bytesPerPixel;
+        for (int y = 0; y < height; ++y) {
+            uint8_t* dst = bits + size_t(height - 1 - y) * stride;
+            std::memcpy(dst, src + size_t(y) * srcStride, rowBytes);
+            if (stride > rowBytes)
+                std::memset(dst + rowBytes, 0, stride - rowBytes);
+        }
+        gst_video_frame_unmap(&frame);
+        *pBufferSize = LONG(size);
+    }
+    gst_sample_unref(sample);
+    return hr;
+}
+
+HRESULT CVideoRendererFilter::GetPreferredAspectRatio(LONG* plAspectX, LONG* plAspectY) {
+    if (!plAspectX || !plAspectY)
+        return E_POINTER;
+    CSinkState* s = StateOf(m_core.Element());
+    std::lock_guard guard(s->lock);
+    if (!s->haveInfo)
+        return VFW_E_NOT_CONNECTED;
+    int parN = GST_VIDEO_INFO_PAR_N(&s->info), parD = GST_VIDEO_INFO_PAR_D(&s->info);
+    if (parN <= 0 || parD <= 0)
+        parN = parD = 1;
+    uint64_t x = uint64_t(s->width) * parN, y = uint64_t(s->height) * parD;
+    uint64_t g = std::gcd(x, y);
+    if (g == 0)
+        return E_FAIL;
+    *plAspectX = LONG(x / g);
+    *plAspectY = LONG(y / g);
+    return S_OK;
+}
+
+// IVideoWindow: the values are kept so the host can place the video; the
+// window that shows them comes with the video window host.
+
+HRESULT CVideoRendererFilter::put_Caption(const char* caption) {
+    std::lock_guard guard(m_lock);
+    m_caption = caption ? caption : "";
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::get_Caption(std::string* caption) {
+    if (!caption)
+        return E_POINTER;
+    std::lock_guard guard(m_lock);
+    *caption = m_caption;
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::put_WindowStyle(LONG style) {
+    std::lock_guard guard(m_lock);
+    m_style = style;
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::get_WindowStyle(LONG* style) {
+    std::lock_guard guard(m_lock);
+    return PutLong(style, m_style);
+}
+HRESULT CVideoRendererFilter::put_WindowStyleEx(LONG style) {
+    std::lock_guard guard(m_lock);
+    m_styleEx = style;
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::get_WindowStyleEx(LONG* style) {
+    std::lock_guard guard(m_lock);
+    return PutLong(style, m_styleEx);
+}
+HRESULT CVideoRendererFilter::put_AutoShow(LONG autoShow) {
+    std::lock_guard guard(m_lock);
+    m_autoShow = autoShow ? OATRUE : OAFALSE;
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::get_AutoShow(LONG* autoShow) {
+    std::lock_guard guard(m_lock);
+    return PutLong(autoShow, m_autoShow);
+}
+HRESULT CVideoRendererFilter::put_WindowState(LONG state) {
+    std::lock_guard guard(m_lock);
+    m_windowState = state;
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::get_WindowState(LONG* state) {
+    std::lock_guard guard(m_lock);
+    return PutLong(state, m_windowState);
+}
+HRESULT CVideoRendererFilter::put_Visible(LONG visible) {
+    std::lock_guard guard(m_lock);
+    m_visible = visible ? OATRUE : OAFALSE;
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::get_Visible(LONG* visible) {
+    std::lock_guard guard(m_lock);
+    return PutLong(visible, m_visible);
+}
+
+HRESULT CVideoRendererFilter::SetWindowPosition(LONG left, LONG top, LONG width, LONG height) {
+    if (width < 0 || height < 0)
+        return E_INVALIDARG;
+    std::lock_guard guard(m_lock);
+    m_window = RECT{left, top, left + width, top + height};
+    m_windowPlaced = true;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::GetWindowPosition(LONG* pLeft, LONG* pTop, LONG* pWidth,
+                                                LONG* pHeight) {
+    if (!pLeft || !pTop || !pWidth || !pHeight)
+        return E_POINTER;
+    LONG w = 0, h = 0;
+    NativeSize(w, h);
+    std::lock_guard guard(m_lock);
+    // Until placed, the window has the video's own size.
+    RECT r = m_windowPlaced ? m_window : RECT{0, 0, w, h};
+    *pLeft = r.left;
+    *pTop = r.top;
+    *pWidth = r.right - r.left;
+    *pHeight = r.bottom - r.top;
+    return S_OK;
+}
+
+HRESULT CVideoRendererFilter::put_Left(LONG left) {
+    LONG l, t, w, h;
+    GetWindowPosition(&l, &t, &w, &h);
+    return SetWindowPosition(left, t, w, h);
+}
+HRESULT CVideoRendererFilter::get_Left(LONG* left) {
+    LONG l, t, w, h;
+    GetWindowPosition(&l, &t, &w, &h);
+    return PutLong(left, l);
+}
+HRESULT CVideoRendererFilter::put_Width(LONG width) {
+    LONG l, t, w, h;
+    GetWindowPosition(&l, &t, &w, &h);
+    return SetWindowPosition(l, t, width, h);
+}
+HRESULT CVideoRendererFilter::get_Width(LONG* width) {
+    LONG l, t, w, h;
+    GetWindowPosition(&l, &t, &w, &h);
+    return PutLong(width, w);
+}
+HRESULT CVideoRendererFilter::put_Top(LONG top) {
+    LONG l, t, w, h;
+    GetWindowPosition(&l, &t, &w, &h);
+    return SetWindowPosition(l, top, w, h);
+}
+HRESULT CVideoRendererFilter::get_Top(LONG* top) {
+    LONG l, t, w, h;
+    GetWindowPosition(&l, &t, &w, &h);
+    return PutLong(top, t);
+}
+HRESULT CVideoRendererFilter::put_Height(LONG height) {
+    LONG l, t, w, h;
+    GetWindowPosition(&l, &t, &w, &h);
+    return SetWindowPosition(l, t, w, height);
+}
+HRESULT CVideoRendererFilter::get_Height(LONG* height) {
+    LONG l, t, w, h;
+    GetWindowPosition(&l, &t, &w, &h);
+    return PutLong(height, h);
+}
+
+HRESULT CVideoRendererFilter::put_Owner(OAHWND owner) {
+    bool lost = false;
+    {
+        std::lock_guard guard(m_lock);
+        if (m_owner.data() != owner && m_fullScreen == OATRUE) {
+            m_fullScreen = OAFALSE;
+            lost = true;
+        }
+        m_owner = owner;
+    }
+    if (lost) {
+        if (CFilterGraph* graph = m_core.Graph())
+            graph->NotifyEvent(EC_FULLSCREEN_LOST, 0, 0);
+    }
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::get_Owner(OAHWND* owner) {
+    if (!owner)
+        return E_POINTER;
+    std::lock_guard guard(m_lock);
+    *owner = m_owner.data();
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::put_MessageDrain(OAHWND drain) {
+    std::lock_guard guard(m_lock);
+    m_drain = drain;
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::get_MessageDrain(OAHWND* drain) {
+    if (!drain)
+        return E_POINTER;
+    std::lock_guard guard(m_lock);
+    *drain = m_drain.data();
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::get_BorderColor(LONG* color) {
+    std::lock_guard guard(m_lock);
+    return PutLong(color, m_borderColor);
+}
+HRESULT CVideoRendererFilter::put_BorderColor(LONG color) {
+    std::lock_guard guard(m_lock);
+    m_borderColor = color;
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::get_FullScreenMode(LONG* fullScreenMode) {
+    std::lock_guard guard(m_lock);
+    return PutLong(fullScreenMode, m_fullScreen);
+}
+HRESULT CVideoRendererFilter::put_FullScreenMode(LONG fullScreenMode) {
+    std::lock_guard guard(m_lock);
+    m_fullScreen = fullScreenMode ? OATRUE : OAFALSE;
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::SetWindowForeground(LONG) {
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::NotifyOwnerMessage(OAHWND, LONG, LONG_PTR, LONG_PTR) {
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::GetMinIdealImageSize(LONG* pWidth, LONG* pHeight) {
+    return GetVideoSize(pWidth, pHeight);
+}
+HRESULT CVideoRendererFilter::GetMaxIdealImageSize(LONG* pWidth, LONG* pHeight) {
+    return GetVideoSize(pWidth, pHeight);
+}
+HRESULT CVideoRendererFilter::GetRestorePosition(LONG* pLeft, LONG* pTop, LONG* pWidth,
+                                                 LONG* pHeight) {
+    return GetWindowPosition(pLeft, pTop, pWidth, pHeight);
+}
+HRESULT CVideoRendererFilter::HideCursor(LONG hideCursor) {
+    std::lock_guard guard(m_lock);
+    m_cursorHidden = hideCursor ? OATRUE : OAFALSE;
+    return S_OK;
+}
+HRESULT CVideoRendererFilter::IsCursorHidden(LONG* cursorHidden) {
+    std::lock_guard guard(m_lock);
+    return PutLong(cursorHidden, m_cursorHidden);
+}
+
+HRESULT CVideoRendererFilter::Step(DWORD dwFrames, IUnknown* pStepObject) {
+    if (pStepObject)
+        return E_INVALIDARG;
+    if (dwFrames == 0)
+        return E_INVALIDARG;
+    CFilterGraph* graph = m_core.Graph();
+    if (!graph)
+        return VFW_E_NOT_IN_GRAPH;
+    return graph->StepFrames(m_core.Element(), dwFrames);
+}
+
+HRESULT CVideoRendererFilter::CanStep(LONG, IUnknown* pStepObject) {
+    if (pStepObject)
+        return S_FALSE;
+    return m_core.Graph() ? S_OK : S_FALSE;
+}
+
+HRESULT CVideoRendererFilter::CancelStep() {
+    CFilterGraph* graph = m_core.Graph();
+    if (!graph)
+        return VFW_E_NOT_IN_GRAPH;
+    return graph->CancelStepFrames(m_core.Element());
+}
+
+// --- the audio renderer ---
+
+namespace {
+
+bool SilentAudio() {
+    const char* sink = std::getenv("VELOTRAX_AUDIO_SINK");
+    if (sink && std::strcmp(sink, "fakesink") == 0)
+        return true;
+    const char* test = std::getenv("VELOTRAX_TEST");
+    return test && std::strcmp(test, "1") == 0;
+}
+
+GstElement* MakeAudioSink() {
+    GstElement* sink = nullptr;
+    if (!SilentAudio()) {
+        const char* name = std::getenv("VELOTRAX_AUDIO_SINK");
+        sink = gst_element_factory_make(name && *name ? name : "autoaudiosink", "audiosink");
+    }
+    if (!sink) {
+        // No device (or a test): a sink that plays nothing but keeps time.
+        sink = gst_element_factory_make("fakesink", "audiosink");
+        if (sink)
+            g_object_set(sink, "sync", TRUE, nullptr);
+    }
+    return sink;
+}
+
+struct CAudioParts {
+    GstElement* bin;
+    GstElement* volume;
+    GstElement* panorama;
+};
+
+CAudioParts MakeAudioRendererBin() {
+    vagst::EnsureInit();
+    GstElement* bin = gst_bin_new("Audio Renderer");
+    GstElement* resample = gst_element_factory_make("audioresample", nullptr);
+    GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
+    GstElement* volume = gst_element_factory_make("volume", "volume");
+    GstElement* sink = MakeAudioSink();
+    CAudioParts parts{bin, volume, nullptr};
+    if (!resample || !convert || !volume || !sink) {
+        for (GstElement* e : {resample, convert, volume, sink})
+            if (e)
+                gst_object_unref(gst_object_ref_sink(e));
+        parts.volume = nullptr;
+        return parts;
+    }
+    gst_bin_add_many(GST_BIN(bin), resample, convert, volume, sink, nullptr);
+    gst_element_link_many(resample, convert, volume, sink, nullptr);
+    GstPad* target = gst_element_get_static_pad(resample, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
+    gst_object_unref(target);
+    return parts;
+}
+
+}  // namespace
+
+CAudioRendererFilter::CAudioRendererFilter()
+    : CElementFilterT(MakeAudioRendererBin().bin, CLSID_DSoundRender) {
+    m_volumeElement = gst_bin_get_by_name(GST_BIN(m_core.Element()), "volume");
+    if (m_volumeElement)
+        gst_object_unref(m_volumeElement);  // the bin keeps it alive
+}
+
+double CAudioRendererFilter::VolumeFactor(LONG volume) {
+    if (volume <= -10000)
+        return 0.0;
+    if (volume >= 0)
+        return 1.0;
+    // 1/100 dB to a linear amplitude factor.
+    return std::pow(10.0, double(volume) / 2000.0);
+}
+
+std::string CAudioRendererFilter::SinkFactory() const {
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(m_core.Element()), "audiosink");
+    if (!sink)
+        return {};
+    std::string name = vagst::FactoryName(sink);
+    gst_object_unref(sink);
+    return name;
+}
+
+HRESULT CAudioRendererFilter::put_Volume(LONG lVolume) {
+    if (lVolume < -10000 || lVolume > 0)
+        return E_INVALIDARG;
+    std::lock_guard guard(m_lock);
+    if (!m_volumeElement)
+        return E_FAIL;
+    m_volume = lVolume;
+    g_object_set(m_volumeElement, "volume", VolumeFactor(lVolume), nullptr);
+    return S_OK;
+}
+
+HRESULT CAudioRendererFilter::get_Volume(LONG* plVolume) {
+    if (!plVolume)
+        return E_POINTER;
+    std::lock_guard guard(m_lock);
+    *plVolume = m_volume;
+    return S_OK;
+}
+
+HRESULT CAudioRendererFilter::put_Balance(LONG lBalance) {
+    if (lBalance < -10000 || lBalance > 10000)
+        return E_INVALIDARG;
+    std::lock_guard guard(m_lock);
+    m_balance = lBalance;
+    return S_OK;
+}
+
+HRESULT CAudioRendererFilter::get_Balance(LONG* plBalance) {
+    if (!plBalance)
+        return E_POINTER;
+    std::lock_guard guard(m_lock);
+    *plBalance = m_balance;
+    return S_OK;
+}
