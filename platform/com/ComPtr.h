@@ -4,6 +4,7 @@
 // pointer of any other interface queries it for this one and holds nothing
 // when the object does not answer it.
 #include <cstddef>
+#include <memory>
 #include <type_traits>
 #include <utility>
 
@@ -37,7 +38,8 @@ public:
         return *this;
     }
     CComPtr& operator=(CComPtr&& other) noexcept {
-        if (this != &other) {
+        // std::addressof: the class's own operator& releases what it holds.
+        if (this != std::addressof(other)) {
             Release();
             m_p = std::exchange(other.m_p, nullptr);
         }
