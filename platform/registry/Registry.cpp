@@ -47,6 +47,32 @@ struct CRegChange {
     CRegValue value;  // SetValue: the value; DeleteValue: its name
 };
 
+// Identity of the file's current version: a save by another process
+// replaces the file (new inode) or at least changes its time or size.
+struct CFileStamp {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    int64_t mtimeNs = 0;
+    off_t size = 0;
+    bool operator==(const CFileStamp&) const = default;
+};
+
+CFileStamp StampOf(const struct stat& st) {
+    CFileStamp s;
+    s.exists = true;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.size = st.st_size;
+    return s;
+}
+
+CFileStamp StampOf(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? StampOf(st) : CFileStamp();
+}
+
 std::string DefaultUserFile() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     std::string base;
@@ -231,10 +257,22 @@ private:
         bool missing = false;
         if (ReadWholeFile(MachineFile(), text, missing))
             ParseRegFile(text, kMachineRoot, m_machine);
+        LoadUserFile();
+    }
+
+    // Reads the user file into this process's view, with the changes not
+    // yet saved on top.
+    void LoadUserFile() {
+        std::string text;
+        bool missing = false;
+        m_stamp = StampOf(UserFile());
         bool readable = ReadWholeFile(UserFile(), text, missing);
         CRegParseResult result;
+        CRegKeyNode fresh;
         if (readable)
-            result = ParseRegFile(text, kUserRoot, m_user);
+            result = ParseRegFile(text, kUserRoot, fresh);
+        Replay(fresh);
+        m_user.Swap(fresh);
         if ((readable && result.damaged) || (!readable && !missing)) {
             // Keep the damaged file aside at once and leave a clean one,
             // so other processes read the good part too.
@@ -243,6 +281,19 @@ private:
         }
     }
 
+public:
+    // Reads the user file again when another process saved it since; the
+    // registry is shared, so values saved elsewhere show up here too.
+    void RefreshIfChanged() {
+        if (!m_loaded) {
+            EnsureLoaded();
+            return;
+        }
+        if (StampOf(UserFile()) != m_stamp)
+            LoadUserFile();
+    }
+
+private:
     void ReportDamage(const std::string& file, const std::string& aside,
                       const std::string& problem) {
         std::string format = LoadResString(IDS_REG_FILE_DAMAGED);
@@ -289,6 +340,7 @@ private:
     }
 
     bool m_loaded = false;
+    CFileStamp m_stamp;
     bool m_cleanWriteNeeded = false;
     CRegKeyNode m_user;
     CRegKeyNode m_machine;
@@ -383,6 +435,8 @@ LONG CRegistryStore::SaveLocked() {
     }
     bool ok = WriteAll(fd, WriteRegFile(merged, kUserRoot)) && fsync(fd) == 0;
     int writeErrno = errno;
+    struct stat written;
+    CFileStamp newStamp = fstat(fd, &written) == 0 ? StampOf(written) : CFileStamp();
     if (close(fd) != 0 && ok) {
         ok = false;
         writeErrno = errno;
@@ -401,6 +455,7 @@ LONG CRegistryStore::SaveLocked() {
     }
     // The merged tree becomes this process's view; it holds our changes.
     m_user.Swap(merged);
+    m_stamp = newStamp;
     m_journal.clear();
     m_cleanWriteNeeded = false;
     return ERROR_SUCCESS;
@@ -450,6 +505,8 @@ LONG RegOpenKeyEx(HKEY key, const char* subKey, DWORD, REGSAM desired, PHKEY res
     RegKeyHandle* base = store.Validate(key);
     if (!base)
         return ERROR_INVALID_HANDLE;
+    if (store.IsPredefined(key))
+        store.RefreshIfChanged();
     if (base->root == 1 && HasWriteAccess(desired))
         return ERROR_ACCESS_DENIED;
     std::vector<std::string> parts = SplitPath(subKey);
@@ -479,6 +536,8 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM de
     RegKeyHandle* base = store.Validate(key);
     if (!base)
         return ERROR_INVALID_HANDLE;
+    if (store.IsPredefined(key))
+        store.RefreshIfChanged();
     std::vector<std::string> parts = SplitPath(subKey);
     if (LONG e = CheckPath(*base, parts); e != ERROR_SUCCESS)
         return e;

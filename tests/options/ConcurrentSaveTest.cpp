@@ -44,4 +44,12 @@ TEST(ConcurrentSave, TwoProcessesFlushingTogetherKeepAllTheirValues) {
     EXPECT_EQ(missing, 0);
 }
 
+TEST(ConcurrentSave, TheProcessStoreIsFlushedWhenTheProcessEnds) {
+    vtest::TempDir dir;
+    vtest::ProcessResult r = vtest::RunProcess({OPTIONS_WRITER, dir.Path(), "late", "3", "0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::string text = vtest::ReadFile(dir.File("velotrax/user.reg"));
+    EXPECT_NE(text.find("\"late2\"=dword:00000002"), std::string::npos) << text;
+}
+
 }  // namespace

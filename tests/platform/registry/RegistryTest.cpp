@@ -294,3 +294,25 @@ TEST_F(RegistryTest, TheDefaultFileFollowsXdgConfigHome) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RegistryTest, ValuesSavedByAnotherProcessShowUpWithoutASave) {
+    HKEY key = Create("s");
+    SetDWord(key, "mine", 1);
+    ASSERT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    SetDWord(key, "pending", 2);  // not saved yet
+    RegCloseKey(key);
+
+    vtest::WriteFile(m_user, UserText() + "[HKEY_CURRENT_USER\\s]\n\"theirs\"=dword:00000003\n");
+    ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "s", 0, KEY_READ, &key), ERROR_SUCCESS);
+    DWORD v = 0;
+    EXPECT_EQ(GetDWord(key, "theirs", v), ERROR_SUCCESS);
+    EXPECT_EQ(v, 3u);
+    EXPECT_EQ(GetDWord(key, "pending", v), ERROR_SUCCESS);
+    EXPECT_EQ(v, 2u);
+    EXPECT_EQ(GetDWord(key, "mine", v), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+}  // namespace
