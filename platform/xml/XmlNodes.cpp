@@ -70,23 +70,28 @@ void InitXmlEngine() {
     static std::once_flag once;
     std::call_once(once, [] {
         xmlInitParser();
-        // Messages of libxml2 and libxslt that bypass the structured handler
-        // go to the capture of the calling thread instead of stderr.
-        xmlSetGenericErrorFunc(nullptr, &GenericError);
+        // Messages of libxslt go to the capture of the calling thread
+        // instead of stderr (libxml2's are redirected by each capture).
         xsltSetGenericErrorFunc(nullptr, &GenericError);
     });
 }
 
 CErrorCapture::CErrorCapture() : m_outer(t_capture) {
+    // libxml2 keeps its handlers per thread: install ours on this one.
     m_previousContext = xmlStructuredErrorContext;
     m_previousHandler = reinterpret_cast<void*>(xmlStructuredError);
+    m_previousGenericContext = xmlGenericErrorContext;
+    m_previousGeneric = reinterpret_cast<void*>(xmlGenericError);
     xmlSetStructuredErrorFunc(this, &StructuredError);
+    xmlSetGenericErrorFunc(nullptr, &GenericError);
     t_capture = this;
 }
 
 CErrorCapture::~CErrorCapture() {
     xmlSetStructuredErrorFunc(m_previousContext,
                               reinterpret_cast<xmlStructuredErrorFunc>(m_previousHandler));
+    xmlSetGenericErrorFunc(m_previousGenericContext,
+                           reinterpret_cast<xmlGenericErrorFunc>(m_previousGeneric));
     t_capture = m_outer;
 }
 

@@ -48,6 +48,8 @@ private:
     std::string m_first;
     void* m_previousContext;
     void* m_previousHandler;
+    void* m_previousGenericContext;
+    void* m_previousGeneric;
     CErrorCapture* m_outer;
 };
 

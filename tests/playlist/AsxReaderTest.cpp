@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <thread>
 
 #include "FakeHandler.h"
 #include "playlist/AsxReader.h"
@@ -259,6 +260,44 @@ TEST(AsxReader, HostileDocumentsEndInAClearError) {
     EXPECT_EQ(LoadError(list, "<asx><entry><ref href=\"a.wmv\"/></entry><entry><ref hr"),
               HRESULT_BAD_FORMAT);
     EXPECT_TRUE(handler.opened.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Playlists read on several threads at once, each with its own documents.
+TEST(AsxReader, ThreadsReadIndependently) {
+    std::string text = "<ASX>";
+    for (int i = 0; i < 200; ++i)
+        text +=
+            "<Entry><Ref HREF=\"c" + std::to_string(i) + ".wmv\"/><Duration VALUE=\"1\"/></Entry>";
+    text += "</ASX>";
+    std::vector<int> counts(4, 0);
+    std::vector<REFERENCE_TIME> durations(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 5; ++round) {
+                CFakeHandler handler;
+                CPlayList list;
+                list.SetHandler(&handler);
+                try {
+                    list.LoadXml(text, "");
+                    list.LoadXml("<asx><entry>", "");  // fails, keeps the clips
+                } catch (const CComException&) {
+                }
+                counts[t] = list.GetCount();
+                durations[t] = list.GetDuration();
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int t = 0; t < 4; ++t) {
+        EXPECT_EQ(counts[t], 200);
+        EXPECT_EQ(durations[t], 200 * S);
+    }
 }
 
 }  // namespace
