@@ -126,6 +126,7 @@ void CDeInterlaceEngine::SelectFunctions() {
     }
 
     m_interpolate = nullptr;
+    m_copyInterpolate = nullptr;
     m_sharpenPass = nullptr;
     if (m_method == 0 || m_interpolation == 0)
         return;
@@ -133,26 +134,32 @@ void CDeInterlaceEngine::SelectFunctions() {
     switch (m_outFormat) {
         case EPixelFormat::Yuy2:
             m_interpolate = k.averageYuy2;
+            m_copyInterpolate = k.copyAverageYuy2;
             m_sharpenPass = k.sharpenYuy2;
             break;
         case EPixelFormat::Rgb24:
             m_interpolate = k.averageRgb24;
+            m_copyInterpolate = k.copyAverageRgb24;
             m_sharpenPass = k.sharpen3Byte;
             break;
         case EPixelFormat::Rgb32:
             m_interpolate = k.averageRgb32;
+            m_copyInterpolate = k.copyAverageRgb32;
             m_sharpenPass = k.sharpen4Byte;
             break;
         case EPixelFormat::Argb32:
             m_interpolate = k.averageArgb32;
+            m_copyInterpolate = k.copyAverageArgb32;
             m_sharpenPass = k.sharpen4Byte;
             break;
         case EPixelFormat::Rgb555:
             m_interpolate = k.average555;
+            m_copyInterpolate = k.copyAverage555;
             m_sharpenPass = k.sharpen555;
             break;
         case EPixelFormat::Rgb565:
             m_interpolate = k.average565;
+            m_copyInterpolate = k.copyAverage565;
             m_sharpenPass = k.sharpen565;
             break;
         case EPixelFormat::Other:
@@ -227,11 +234,8 @@ void CDeInterlaceEngine::OddField(const CFrame& f) {
     int d = 0;
     if (m_interpolate && h >= 3) {
         int reps = (h - 3) / 2 + 1;
-        for (int r = 0; r < reps; ++r, d += 2) {
-            CopyLine(f, d, d);
-            m_interpolate(f.in + d * f.inStep, f.in + (d + 2) * f.inStep,
-                          f.out + (d + 1) * f.outStep, f.width);
-        }
+        for (int r = 0; r < reps; ++r, d += 2)
+            CopyAndInterpolate(f, d);
     }
     if (d < h - 1) {
         int reps = (h - d - 2) / 2 + 1;
@@ -255,11 +259,8 @@ void CDeInterlaceEngine::EvenField(const CFrame& f) {
     int d = 1;
     if (m_interpolate && h >= 4) {
         int reps = (h - 4) / 2 + 1;
-        for (int r = 0; r < reps; ++r, d += 2) {
-            CopyLine(f, d, d);
-            m_interpolate(f.in + d * f.inStep, f.in + (d + 2) * f.inStep,
-                          f.out + (d + 1) * f.outStep, f.width);
-        }
+        for (int r = 0; r < reps; ++r, d += 2)
+            CopyAndInterpolate(f, d);
     }
     if (d < h - 1) {
         int reps = (h - d - 2) / 2 + 1;
@@ -271,6 +272,14 @@ void CDeInterlaceEngine::EvenField(const CFrame& f) {
     if (h == d + 1)
         CopyLine(f, d, d);
     Sharpen(f);
+}
+
+// Copies input line 'line' and writes the interpolation of it and the line
+// two below into the next output line.
+void CDeInterlaceEngine::CopyAndInterpolate(const CFrame& f, int line) const {
+    m_copyInterpolate(f.in + line * f.inStep, f.in + (line + 2) * f.inStep,
+                      f.out + line * f.outStep, f.lineBytes, f.out + (line + 1) * f.outStep,
+                      f.width);
 }
 
 void CDeInterlaceEngine::Sharpen(const CFrame& f) const {

@@ -111,6 +111,7 @@ private:
     void OddField(const CFrame& f);
     void EvenField(const CFrame& f);
     void CopyLine(const CFrame& f, int inLine, int outLine) const;
+    void CopyAndInterpolate(const CFrame& f, int line) const;
     void Sharpen(const CFrame& f) const;
     void DrawDiagnostics(DWORD fieldIndex, const CDeInterlaceSampleTimes& times, BYTE* out,
                          long outSize) const;
@@ -139,6 +140,7 @@ private:
     FrameProc m_firstProc = nullptr;
     FrameProc m_secondProc = nullptr;
     deint::LineInterpolator m_interpolate = nullptr;
+    deint::CopyInterpolator m_copyInterpolate = nullptr;
     deint::SharpenPass m_sharpenPass = nullptr;
 
     const deint::CKernelSet* m_kernels;

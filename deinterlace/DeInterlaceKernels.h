@@ -5,6 +5,8 @@
 // plain scalar reference; the fast set computes exactly the same bytes.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace deint {
 
@@ -12,6 +14,12 @@ using BYTE = uint8_t;
 
 // Writes into 'out' the average of the 'width' pixels at 'upper' and 'lower'.
 using LineInterpolator = void (*)(const BYTE* upper, const BYTE* lower, BYTE* out, int width);
+
+// One pass over two input lines: copies 'copyBytes' bytes of 'upper' to
+// 'copyOut' and writes the average of 'width' pixels of 'upper' and 'lower'
+// to 'avgOut' (what a copy and a LineInterpolator would do one after the other).
+using CopyInterpolator = void (*)(const BYTE* upper, const BYTE* lower, BYTE* copyOut,
+                                  size_t copyBytes, BYTE* avgOut, int width);
 
 // Sharpens the frame at 'frame' in place with strength 'level' (1..5):
 // 'height' lines of 'width' pixels, line k at frame + k * lineStep (the step
@@ -32,12 +40,28 @@ struct CKernelSet {
     SharpenPass sharpen4Byte;
     SharpenPass sharpen555;
     SharpenPass sharpen565;
+    CopyInterpolator copyAverageYuy2;
+    CopyInterpolator copyAverageRgb24;
+    CopyInterpolator copyAverageRgb32;
+    CopyInterpolator copyAverageArgb32;
+    CopyInterpolator copyAverage555;
+    CopyInterpolator copyAverage565;
 };
+
+// A CopyInterpolator made of a copy followed by the interpolator F.
+template <LineInterpolator F>
+void CopyThenAverage(const BYTE* upper, const BYTE* lower, BYTE* copyOut, size_t copyBytes,
+                     BYTE* avgOut, int width) {
+    std::memcpy(copyOut, upper, copyBytes);
+    F(upper, lower, avgOut, width);
+}
 
 // The plain reference kernels.
 const CKernelSet& ScalarKernels();
 // The fastest kernels this processor runs; bit-exact with ScalarKernels().
 const CKernelSet& FastKernels();
+// Every wide set this processor runs (for comparing them with the scalar one).
+std::vector<const CKernelSet*> WideKernelSets();
 
 // The sharpen kernel on one channel value: the centre weighted against its
 // four neighbours, shifted back and saturated to 0..maxValue.

@@ -387,27 +387,254 @@ __attribute__((target("avx2"))) void SharpenYuy2Avx2(BYTE* frame, ptrdiff_t step
     }
 }
 
+// AVX2 versions of the averages and the byte sharpen pass: the same
+// arithmetic on 32 bytes at a time; what is left of a line goes to the SSE2
+// versions above.
+#define VT_AVX2 __attribute__((target("avx2")))
+
+VT_AVX2 inline __m256i Load32(const BYTE* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+VT_AVX2 inline void Store32(BYTE* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+VT_AVX2 inline __m256i AvgFloor32(__m256i a, __m256i b) {
+    return _mm256_sub_epi8(_mm256_avg_epu8(a, b),
+                           _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
+}
+
+template <bool kClearFourth, bool kCopyFourth>
+VT_AVX2 void AverageBytesAvx2(const BYTE* upper, const BYTE* lower, BYTE* out, size_t bytes) {
+    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+    size_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+        __m256i a = Load32(upper + i), b = Load32(lower + i);
+        __m256i v = AvgFloor32(a, b);
+        if (kClearFourth)
+            v = _mm256_and_si256(v, colour);
+        if (kCopyFourth)
+            v = _mm256_or_si256(_mm256_and_si256(v, colour), _mm256_andnot_si256(colour, a));
+        Store32(out + i, v);
+    }
+    AverageBytes<kClearFourth, kCopyFourth>(upper + i, lower + i, out + i, bytes - i);
+}
+
+VT_AVX2 void AverageYuy2Avx2(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
+    if (width >= 2)
+        AverageBytesAvx2<false, false>(upper, lower, out, size_t(width / 2) * 4);
+}
+VT_AVX2 void AverageRgb24Avx2(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
+    if (width > 0)
+        AverageBytesAvx2<false, false>(upper, lower, out, size_t(width) * 3);
+}
+VT_AVX2 void AverageRgb32Avx2(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
+    if (width > 0)
+        AverageBytesAvx2<true, false>(upper, lower, out, size_t(width) * 4);
+}
+VT_AVX2 void AverageArgb32Avx2(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
+    if (width > 0)
+        AverageBytesAvx2<false, true>(upper, lower, out, size_t(width) * 4);
+}
+
+template <uint16_t kHalfMask, uint16_t kResultMask>
+VT_AVX2 void AveragePackedAvx2(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
+    const __m256i half = _mm256_set1_epi16(static_cast<short>(kHalfMask));
+    const __m256i result = _mm256_set1_epi16(static_cast<short>(kResultMask));
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        __m256i a = Load32(upper + 2 * x), b = Load32(lower + 2 * x);
+        __m256i v =
+            _mm256_add_epi16(_mm256_and_si256(a, b),
+                             _mm256_srli_epi16(_mm256_and_si256(_mm256_xor_si256(a, b), half), 1));
+        Store32(out + 2 * x, _mm256_and_si256(v, result));
+    }
+    AveragePacked<kHalfMask, kResultMask>(upper + 2 * x, lower + 2 * x, out + 2 * x, width - x);
+}
+
+// Copy and average in one pass: each 32-byte piece of the upper line is
+// loaded once for both outputs.
+template <bool kClearFourth, bool kCopyFourth>
+VT_AVX2 void CopyAverageBytesAvx2(const BYTE* upper, const BYTE* lower, BYTE* copyOut,
+                                  size_t copyBytes, BYTE* avgOut, size_t avgBytes) {
+    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+    const size_t both = avgBytes < copyBytes ? avgBytes : copyBytes;
+    size_t i = 0;
+    for (; i + 32 <= both; i += 32) {
+        __m256i a = Load32(upper + i), b = Load32(lower + i);
+        Store32(copyOut + i, a);
+        __m256i v = AvgFloor32(a, b);
+        if (kClearFourth)
+            v = _mm256_and_si256(v, colour);
+        if (kCopyFourth)
+            v = _mm256_or_si256(_mm256_and_si256(v, colour), _mm256_andnot_si256(colour, a));
+        Store32(avgOut + i, v);
+    }
+    AverageBytes<kClearFourth, kCopyFourth>(upper + i, lower + i, avgOut + i, avgBytes - i);
+    if (copyBytes > i)
+        std::memcpy(copyOut + i, upper + i, copyBytes - i);
+}
+
+VT_AVX2 void CopyAverageYuy2Avx2(const BYTE* upper, const BYTE* lower, BYTE* copyOut,
+                                 size_t copyBytes, BYTE* avgOut, int width) {
+    size_t avgBytes = width >= 2 ? size_t(width / 2) * 4 : 0;
+    CopyAverageBytesAvx2<false, false>(upper, lower, copyOut, copyBytes, avgOut, avgBytes);
+}
+VT_AVX2 void CopyAverageRgb24Avx2(const BYTE* upper, const BYTE* lower, BYTE* copyOut,
+                                  size_t copyBytes, BYTE* avgOut, int width) {
+    size_t avgBytes = width > 0 ? size_t(width) * 3 : 0;
+    CopyAverageBytesAvx2<false, false>(upper, lower, copyOut, copyBytes, avgOut, avgBytes);
+}
+VT_AVX2 void CopyAverageRgb32Avx2(const BYTE* upper, const BYTE* lower, BYTE* copyOut,
+                                  size_t copyBytes, BYTE* avgOut, int width) {
+    size_t avgBytes = width > 0 ? size_t(width) * 4 : 0;
+    CopyAverageBytesAvx2<true, false>(upper, lower, copyOut, copyBytes, avgOut, avgBytes);
+}
+VT_AVX2 void CopyAverageArgb32Avx2(const BYTE* upper, const BYTE* lower, BYTE* copyOut,
+                                   size_t copyBytes, BYTE* avgOut, int width) {
+    size_t avgBytes = width > 0 ? size_t(width) * 4 : 0;
+    CopyAverageBytesAvx2<false, true>(upper, lower, copyOut, copyBytes, avgOut, avgBytes);
+}
+
+template <uint16_t kHalfMask, uint16_t kResultMask>
+VT_AVX2 void CopyAveragePackedAvx2(const BYTE* upper, const BYTE* lower, BYTE* copyOut,
+                                   size_t copyBytes, BYTE* avgOut, int width) {
+    const __m256i half = _mm256_set1_epi16(static_cast<short>(kHalfMask));
+    const __m256i result = _mm256_set1_epi16(static_cast<short>(kResultMask));
+    int x = 0;
+    for (; x + 16 <= width && size_t(2 * x + 32) <= copyBytes; x += 16) {
+        __m256i a = Load32(upper + 2 * x), b = Load32(lower + 2 * x);
+        Store32(copyOut + 2 * x, a);
+        __m256i v =
+            _mm256_add_epi16(_mm256_and_si256(a, b),
+                             _mm256_srli_epi16(_mm256_and_si256(_mm256_xor_si256(a, b), half), 1));
+        Store32(avgOut + 2 * x, _mm256_and_si256(v, result));
+    }
+    if (width > x)
+        AveragePacked<kHalfMask, kResultMask>(upper + 2 * x, lower + 2 * x, avgOut + 2 * x,
+                                              width - x);
+    if (copyBytes > size_t(2 * x))
+        std::memcpy(copyOut + 2 * x, upper + 2 * x, copyBytes - size_t(2 * x));
+}
+
+VT_AVX2 inline __m256i SharpenHalf32(__m256i c, __m256i l, __m256i r, __m256i u, __m256i d,
+                                     __m256i centreWeight, __m256i sideWeight) {
+    __m256i sum = _mm256_add_epi16(_mm256_add_epi16(l, r), _mm256_add_epi16(u, d));
+    return _mm256_srai_epi16(
+        _mm256_sub_epi16(_mm256_mullo_epi16(c, centreWeight), _mm256_mullo_epi16(sum, sideWeight)),
+        2);
+}
+
+template <int Bpp>
+VT_AVX2 void SharpenBytesAvx2(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
+    if (width < 3 || height < 3)
+        return;
+    const size_t lineBytes = size_t(width) * Bpp;
+    const size_t begin = Bpp, end = size_t(width - 1) * Bpp;
+    const __m256i centreWeight = _mm256_set1_epi16(static_cast<short>(8 * level));
+    const __m256i sideWeight = _mm256_set1_epi16(static_cast<short>(2 * level - 1));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+    CLines<BYTE> w(lineBytes);
+    std::memcpy(w.Current(), frame, lineBytes);
+    std::memcpy(w.Below(), frame + step, lineBytes);
+    for (int y = 1; y <= height - 2; ++y) {
+        w.Advance();
+        std::memcpy(w.Below(), frame + (y + 1) * step, lineBytes);
+        const BYTE *a = w.Above(), *c = w.Current(), *b = w.Below();
+        BYTE* line = frame + y * step;
+        size_t i = begin;
+        for (; i + 32 <= end; i += 32) {
+            __m256i vc = Load32(c + i), vl = Load32(c + i - Bpp), vr = Load32(c + i + Bpp);
+            __m256i vu = Load32(a + i), vd = Load32(b + i);
+            __m256i lo =
+                SharpenHalf32(_mm256_unpacklo_epi8(vc, zero), _mm256_unpacklo_epi8(vl, zero),
+                              _mm256_unpacklo_epi8(vr, zero), _mm256_unpacklo_epi8(vu, zero),
+                              _mm256_unpacklo_epi8(vd, zero), centreWeight, sideWeight);
+            __m256i hi =
+                SharpenHalf32(_mm256_unpackhi_epi8(vc, zero), _mm256_unpackhi_epi8(vl, zero),
+                              _mm256_unpackhi_epi8(vr, zero), _mm256_unpackhi_epi8(vu, zero),
+                              _mm256_unpackhi_epi8(vd, zero), centreWeight, sideWeight);
+            __m256i v = _mm256_packus_epi16(lo, hi);
+            if (Bpp == 4)
+                v = _mm256_or_si256(_mm256_and_si256(v, colour), _mm256_andnot_si256(colour, vc));
+            Store32(line + i, v);
+        }
+        for (; i < end; ++i) {
+            if (Bpp == 4 && i % 4 == 3)
+                continue;
+            line[i] = static_cast<BYTE>(SharpenByte(level, a, c, b, i, Bpp));
+        }
+    }
+}
+
 bool HasAvx2() {
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
 }
 
+const CKernelSet& Sse2Kernels() {
+    static const CKernelSet set = [] {
+        CKernelSet k{};
+        k.name = "sse2";
+        k.averageYuy2 = &AverageYuy2;
+        k.averageRgb24 = &AverageRgb24;
+        k.averageRgb32 = &AverageRgb32;
+        k.averageArgb32 = &AverageArgb32;
+        k.average555 = &AveragePacked<k555Half, 0x7FFF>;
+        k.average565 = &AveragePacked<k565Half, 0xFFFF>;
+        k.sharpenYuy2 = ScalarKernels().sharpenYuy2;
+        k.sharpen3Byte = &SharpenBytes<3>;
+        k.sharpen4Byte = &SharpenBytes<4>;
+        k.sharpen555 = &SharpenPacked<10, 5, 0x8000>;
+        k.sharpen565 = &SharpenPacked<11, 6, 0x0000>;
+        k.copyAverageYuy2 = &CopyThenAverage<&AverageYuy2>;
+        k.copyAverageRgb24 = &CopyThenAverage<&AverageRgb24>;
+        k.copyAverageRgb32 = &CopyThenAverage<&AverageRgb32>;
+        k.copyAverageArgb32 = &CopyThenAverage<&AverageArgb32>;
+        k.copyAverage555 = &CopyThenAverage<&AveragePacked<k555Half, 0x7FFF>>;
+        k.copyAverage565 = &CopyThenAverage<&AveragePacked<k565Half, 0xFFFF>>;
+        return k;
+    }();
+    return set;
+}
+
+const CKernelSet& Avx2Kernels() {
+    static const CKernelSet set = [] {
+        CKernelSet k{};
+        k.name = "avx2";
+        k.averageYuy2 = &AverageYuy2Avx2;
+        k.averageRgb24 = &AverageRgb24Avx2;
+        k.averageRgb32 = &AverageRgb32Avx2;
+        k.averageArgb32 = &AverageArgb32Avx2;
+        k.average555 = &AveragePackedAvx2<k555Half, 0x7FFF>;
+        k.average565 = &AveragePackedAvx2<k565Half, 0xFFFF>;
+        k.sharpenYuy2 = &SharpenYuy2Avx2;
+        k.sharpen3Byte = &SharpenBytesAvx2<3>;
+        k.sharpen4Byte = &SharpenBytesAvx2<4>;
+        k.sharpen555 = &SharpenPacked<10, 5, 0x8000>;
+        k.sharpen565 = &SharpenPacked<11, 6, 0x0000>;
+        k.copyAverageYuy2 = &CopyAverageYuy2Avx2;
+        k.copyAverageRgb24 = &CopyAverageRgb24Avx2;
+        k.copyAverageRgb32 = &CopyAverageRgb32Avx2;
+        k.copyAverageArgb32 = &CopyAverageArgb32Avx2;
+        k.copyAverage555 = &CopyAveragePackedAvx2<k555Half, 0x7FFF>;
+        k.copyAverage565 = &CopyAveragePackedAvx2<k565Half, 0xFFFF>;
+        return k;
+    }();
+    return set;
+}
+
 }  // namespace
 
 const CKernelSet& FastKernels() {
-    static const CKernelSet set{"sse2",
-                                &AverageYuy2,
-                                &AverageRgb24,
-                                &AverageRgb32,
-                                &AverageArgb32,
-                                &AveragePacked<k555Half, 0x7FFF>,
-                                &AveragePacked<k565Half, 0xFFFF>,
-                                HasAvx2() ? &SharpenYuy2Avx2 : ScalarKernels().sharpenYuy2,
-                                &SharpenBytes<3>,
-                                &SharpenBytes<4>,
-                                &SharpenPacked<10, 5, 0x8000>,
-                                &SharpenPacked<11, 6, 0x0000>};
-    return set;
+    return HasAvx2() ? Avx2Kernels() : Sse2Kernels();
+}
+
+std::vector<const CKernelSet*> WideKernelSets() {
+    std::vector<const CKernelSet*> sets{&Sse2Kernels()};
+    if (HasAvx2())
+        sets.push_back(&Avx2Kernels());
+    return sets;
 }
 
 #else

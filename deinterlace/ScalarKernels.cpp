@@ -187,10 +187,28 @@ void SharpenYuy2(BYTE* frame, ptrdiff_t step, int width, int height, int level) 
 }  // namespace
 
 const CKernelSet& ScalarKernels() {
-    static const CKernelSet set{"scalar",         &AverageYuy2,     &AverageRgb24,
-                                &AverageRgb32,    &AverageArgb32,   &Average16<k555>,
-                                &Average16<k565>, &SharpenYuy2,     &SharpenBytes<3>,
-                                &SharpenBytes<4>, &Sharpen16<k555>, &Sharpen16<k565>};
+    static const CKernelSet set = [] {
+        CKernelSet k{};
+        k.name = "scalar";
+        k.averageYuy2 = &AverageYuy2;
+        k.averageRgb24 = &AverageRgb24;
+        k.averageRgb32 = &AverageRgb32;
+        k.averageArgb32 = &AverageArgb32;
+        k.average555 = &Average16<k555>;
+        k.average565 = &Average16<k565>;
+        k.sharpenYuy2 = &SharpenYuy2;
+        k.sharpen3Byte = &SharpenBytes<3>;
+        k.sharpen4Byte = &SharpenBytes<4>;
+        k.sharpen555 = &Sharpen16<k555>;
+        k.sharpen565 = &Sharpen16<k565>;
+        k.copyAverageYuy2 = &CopyThenAverage<&AverageYuy2>;
+        k.copyAverageRgb24 = &CopyThenAverage<&AverageRgb24>;
+        k.copyAverageRgb32 = &CopyThenAverage<&AverageRgb32>;
+        k.copyAverageArgb32 = &CopyThenAverage<&AverageArgb32>;
+        k.copyAverage555 = &CopyThenAverage<&Average16<k555>>;
+        k.copyAverage565 = &CopyThenAverage<&Average16<k565>>;
+        return k;
+    }();
     return set;
 }
 

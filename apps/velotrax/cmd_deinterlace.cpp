@@ -244,6 +244,11 @@ int Run(const COptions& o) {
     else
         fields = {0};
 
+    // Every output byte is written for each frame unless the lines are wider
+    // than the picture, text is drawn, or an odd YUY2 width leaves the last
+    // pixel of interpolated lines; only then is the buffer cleared each time.
+    const bool clearEachFrame = o.outStride != o.width || o.diagnostics ||
+                                (o.format->subtype == &MEDIASUBTYPE_YUY2 && o.width % 2 != 0);
     std::vector<BYTE> inBuf(inFrame), outBuf(outFrame);
     for (;;) {
         size_t got = std::fread(inBuf.data(), 1, inFrame, in.Get());
@@ -253,7 +258,8 @@ int Run(const COptions& o) {
             throw CUsageError{"the input ends in the middle of a frame (" + std::to_string(got) +
                               " of " + std::to_string(inFrame) + " bytes)"};
         for (DWORD field : fields) {
-            std::fill(outBuf.begin(), outBuf.end(), BYTE(0));
+            if (clearEachFrame)
+                std::fill(outBuf.begin(), outBuf.end(), BYTE(0));
             engine.ProcessFrame(field, CDeInterlaceSampleTimes{}, inBuf.data(), outBuf.data(),
                                 long(inFrame), long(outFrame));
             if (std::fwrite(outBuf.data(), 1, outFrame, out.Get()) != outFrame) {

@@ -2,6 +2,7 @@
 // odd and even sizes, and the engine with either set.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "deinterlace/DeInterlaceEngine.h"
@@ -27,14 +28,40 @@ const InterpolatorCase kInterpolators[] = {
 
 TEST(FastKernels, InterpolationMatchesScalar) {
     uint32_t seed = 1;
-    for (const InterpolatorCase& c : kInterpolators)
-        for (int w : kWidths) {
-            size_t bytes = size_t(w * c.bytesPerPixel);
-            auto upper = RandomBytes(bytes, seed++), lower = RandomBytes(bytes, seed++);
-            std::vector<uint8_t> slow(bytes + 8, 0x77), fast(bytes + 8, 0x77);
-            (ScalarKernels().*c.fn)(upper.data(), lower.data(), slow.data(), w);
-            (FastKernels().*c.fn)(upper.data(), lower.data(), fast.data(), w);
-            ASSERT_EQ(slow, fast) << c.name << " width " << w;
+    for (const CKernelSet* k : WideKernelSets())
+        for (const InterpolatorCase& c : kInterpolators)
+            for (int w : kWidths) {
+                size_t bytes = size_t(w * c.bytesPerPixel);
+                auto upper = RandomBytes(bytes, seed++), lower = RandomBytes(bytes, seed++);
+                std::vector<uint8_t> slow(bytes + 8, 0x77), fast(bytes + 8, 0x77);
+                (ScalarKernels().*c.fn)(upper.data(), lower.data(), slow.data(), w);
+                (k->*c.fn)(upper.data(), lower.data(), fast.data(), w);
+                ASSERT_EQ(slow, fast) << k->name << " " << c.name << " width " << w;
+            }
+}
+
+const CopyInterpolator CKernelSet::*kCopyInterpolators[] = {
+    &CKernelSet::copyAverageYuy2,   &CKernelSet::copyAverageRgb24, &CKernelSet::copyAverageRgb32,
+    &CKernelSet::copyAverageArgb32, &CKernelSet::copyAverage555,   &CKernelSet::copyAverage565};
+
+TEST(FastKernels, CopyAndInterpolateInOnePassMatchesScalar) {
+    uint32_t seed = 50;
+    for (const CKernelSet* k : WideKernelSets())
+        for (size_t n = 0; n < 6; ++n) {
+            const InterpolatorCase& c = kInterpolators[n];
+            for (int w : kWidths) {
+                const size_t bytes = size_t(w * c.bytesPerPixel);
+                auto upper = RandomBytes(bytes, seed++), lower = RandomBytes(bytes, seed++);
+                std::vector<uint8_t> slowCopy(bytes + 8, 1), slowAvg(bytes + 8, 2);
+                std::vector<uint8_t> fastCopy(bytes + 8, 1), fastAvg(bytes + 8, 2);
+                // The reference: a plain copy, then the scalar interpolation.
+                std::memcpy(slowCopy.data(), upper.data(), bytes);
+                (ScalarKernels().*c.fn)(upper.data(), lower.data(), slowAvg.data(), w);
+                (k->*kCopyInterpolators[n])(upper.data(), lower.data(), fastCopy.data(), bytes,
+                                            fastAvg.data(), w);
+                ASSERT_EQ(slowCopy, fastCopy) << k->name << " " << c.name << " width " << w;
+                ASSERT_EQ(slowAvg, fastAvg) << k->name << " " << c.name << " width " << w;
+            }
         }
 }
 
@@ -51,29 +78,32 @@ const SharpenCase kSharpens[] = {{&CKernelSet::sharpenYuy2, 2, "YUY2"},
 
 TEST(FastKernels, SharpenMatchesScalar) {
     uint32_t seed = 100;
-    for (const SharpenCase& c : kSharpens)
-        for (int w : kWidths)
-            for (int h : {1, 2, 3, 4, 7})
-                for (int level = 1; level <= 5; ++level) {
-                    auto frame = RandomBytes(size_t(w * h * c.bytesPerPixel), seed++);
-                    auto slow = frame, fast = frame;
-                    const ptrdiff_t step = w * c.bytesPerPixel;
-                    (ScalarKernels().*c.fn)(slow.data(), step, w, h, level);
-                    (FastKernels().*c.fn)(fast.data(), step, w, h, level);
-                    ASSERT_EQ(slow, fast) << c.name << " " << w << "x" << h << " level " << level;
-                }
+    for (const CKernelSet* k : WideKernelSets())
+        for (const SharpenCase& c : kSharpens)
+            for (int w : kWidths)
+                for (int h : {1, 2, 3, 4, 7})
+                    for (int level = 1; level <= 5; ++level) {
+                        auto frame = RandomBytes(size_t(w * h * c.bytesPerPixel), seed++);
+                        auto slow = frame, fast = frame;
+                        const ptrdiff_t step = w * c.bytesPerPixel;
+                        (ScalarKernels().*c.fn)(slow.data(), step, w, h, level);
+                        (k->*c.fn)(fast.data(), step, w, h, level);
+                        ASSERT_EQ(slow, fast) << k->name << " " << c.name << " " << w << "x" << h
+                                              << " level " << level;
+                    }
 }
 
 TEST(FastKernels, SharpenMatchesScalarBottomUp) {
-    for (const SharpenCase& c : kSharpens) {
-        const int w = 37, h = 6;
-        const ptrdiff_t step = w * c.bytesPerPixel;
-        auto frame = RandomBytes(size_t(step * h), 7);
-        auto slow = frame, fast = frame;
-        (ScalarKernels().*c.fn)(slow.data() + (h - 1) * step, -step, w, h, 4);
-        (FastKernels().*c.fn)(fast.data() + (h - 1) * step, -step, w, h, 4);
-        ASSERT_EQ(slow, fast) << c.name;
-    }
+    for (const CKernelSet* k : WideKernelSets())
+        for (const SharpenCase& c : kSharpens) {
+            const int w = 37, h = 6;
+            const ptrdiff_t step = w * c.bytesPerPixel;
+            auto frame = RandomBytes(size_t(step * h), 7);
+            auto slow = frame, fast = frame;
+            (ScalarKernels().*c.fn)(slow.data() + (h - 1) * step, -step, w, h, 4);
+            (k->*c.fn)(fast.data() + (h - 1) * step, -step, w, h, 4);
+            ASSERT_EQ(slow, fast) << k->name << " " << c.name;
+        }
 }
 
 // Natural-looking YUY2 (in gamut) exercises the unsaturated paths too.
@@ -84,14 +114,36 @@ TEST(FastKernels, Yuy2SharpenMatchesScalarOnSmoothPictures) {
         for (int x = 0; x < w * 2; ++x)
             frame[size_t(y * w * 2 + x)] =
                 uint8_t(x % 2 == 0 ? 16 + (x * 3 + y * 17) % 220 : 100 + (x * 7 + y) % 56);
-    for (int level = 1; level <= 5; ++level) {
-        auto slow = frame, fast = frame;
-        ScalarKernels().sharpenYuy2(slow.data(), w * 2, w, h, level);
-        FastKernels().sharpenYuy2(fast.data(), w * 2, w, h, level);
-        ASSERT_EQ(slow, fast) << level;
-        EXPECT_NE(frame, slow);
+    for (const CKernelSet* k : WideKernelSets())
+        for (int level = 1; level <= 5; ++level) {
+            auto slow = frame, fast = frame;
+            ScalarKernels().sharpenYuy2(slow.data(), w * 2, w, h, level);
+            k->sharpenYuy2(fast.data(), w * 2, w, h, level);
+            ASSERT_EQ(slow, fast) << level;
+            EXPECT_NE(frame, slow);
+        }
+}
+
+TEST(FastKernels, EverySetIsComplete) {
+    std::vector<const CKernelSet*> sets = WideKernelSets();
+    sets.push_back(&ScalarKernels());
+    sets.push_back(&FastKernels());
+    for (const CKernelSet* k : sets) {
+        for (auto fn : kInterpolators)
+            EXPECT_NE(nullptr, k->*fn.fn) << k->name << " " << fn.name;
+        for (auto fn : kCopyInterpolators)
+            EXPECT_NE(nullptr, k->*fn) << k->name;
+        for (auto fn : kSharpens)
+            EXPECT_NE(nullptr, k->*fn.fn) << k->name << " " << fn.name;
     }
 }
+
+#if defined(__x86_64__)
+TEST(FastKernels, X86HasWideSets) {
+    EXPECT_FALSE(WideKernelSets().empty());
+    EXPECT_NE(&ScalarKernels(), &FastKernels());
+}
+#endif
 
 TEST(FastKernels, EngineGivesTheSameFramesWithEitherSet) {
     const GUID subtypes[] = {MEDIASUBTYPE_YUY2,   MEDIASUBTYPE_RGB24,  MEDIASUBTYPE_RGB32,
