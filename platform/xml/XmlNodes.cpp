@@ -14,6 +14,7 @@
 #include "platform/com/ErrorInfo.h"
 #include "platform/xml/XmlObjects.h"
 #include "platform/xml/XmlSource.h"
+#include "support/Strings.h"
 
 namespace va::xml {
 
@@ -48,7 +49,7 @@ void GenericError(void*, const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
-    capture->Add(Chomp(buffer));
+    capture->AddPiece(buffer);
 }
 
 bool IsXmlSpace(char c) {
@@ -100,8 +101,25 @@ void CErrorCapture::Add(std::string message) {
         m_first = std::move(message);
 }
 
+void CErrorCapture::AddPiece(const char* piece) {
+    if (m_pieces.size() < 1024)
+        m_pieces += piece;
+}
+
 std::string CErrorCapture::First(const std::string& fallback) const {
-    return m_first.empty() ? fallback : m_first;
+    if (!m_first.empty())
+        return m_first;
+    // Pieces of generic messages, one message a line: joined into one line.
+    std::string joined;
+    for (const std::string& line : va::Split(m_pieces, '\n')) {
+        std::string text = va::Trim(line);
+        if (text.empty())
+            continue;
+        if (!joined.empty())
+            joined += "; ";
+        joined += text;
+    }
+    return joined.empty() ? fallback : joined;
 }
 
 CErrorCapture* CurrentErrorCapture() {

@@ -39,13 +39,16 @@ public:
     CErrorCapture(const CErrorCapture&) = delete;
     CErrorCapture& operator=(const CErrorCapture&) = delete;
 
+    // A whole message (the first one is kept).
     void Add(std::string message);
+    // A piece of a message written in several calls.
+    void AddPiece(const char* piece);
     // The first message, or 'fallback' when there was none.
     std::string First(const std::string& fallback) const;
-    bool Empty() const { return m_first.empty(); }
 
 private:
     std::string m_first;
+    std::string m_pieces;
     void* m_previousContext;
     void* m_previousHandler;
     void* m_previousGenericContext;
@@ -55,6 +58,9 @@ private:
 
 // The capture active on this thread, if any.
 CErrorCapture* CurrentErrorCapture();
+
+// The security settings of every stylesheet: no files, no network.
+struct _xsltSecurityPrefs* LockedDownPrefs();
 
 // Prepares libxml2 and libxslt once per process.
 void InitXmlEngine();

@@ -25,11 +25,10 @@ void TransformError(void* context, const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
-    std::string text = buffer;
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    capture->Add(std::move(text));
+    capture->AddPiece(buffer);
 }
+
+}  // namespace
 
 // Stylesheets may neither read nor write files nor reach the network.
 xsltSecurityPrefsPtr LockedDownPrefs() {
@@ -39,10 +38,14 @@ xsltSecurityPrefsPtr LockedDownPrefs() {
              {XSLT_SECPREF_READ_FILE, XSLT_SECPREF_WRITE_FILE, XSLT_SECPREF_CREATE_DIRECTORY,
               XSLT_SECPREF_READ_NETWORK, XSLT_SECPREF_WRITE_NETWORK})
             xsltSetSecurityPrefs(p, option, xsltSecurityForbid);
+        // Also in force while stylesheets compile (xsl:import, xsl:include).
+        xsltSetDefaultSecurityPrefs(p);
         return p;
     }();
     return prefs;
 }
+
+namespace {
 
 // A document of its own holding a copy of 'node' (or of the whole document).
 xmlDocPtr CopyAsDocument(xmlNodePtr node) {
@@ -175,6 +178,7 @@ HRESULT XmlCreateTemplate(IXSLTemplate** xslTemplate) {
         return E_POINTER;
     *xslTemplate = nullptr;
     va::xml::InitXmlEngine();
+    va::xml::LockedDownPrefs();
     CComPtr<IXSLTemplate> result(new va::xml::CXslTemplate());
     *xslTemplate = result.Detach();
     return S_OK;

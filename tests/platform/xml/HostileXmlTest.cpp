@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/com/ErrorInfo.h"
 #include "platform/xml/XmlDom.h"
 #include "tests/TestSupport.h"
 
@@ -188,6 +189,37 @@ TEST(HostileXml, GarbageTruncationAndDepthFailCleanly) {
         EXPECT_FALSE(r.loaded) << text.substr(0, 40);
         EXPECT_FALSE(r.reason.empty());
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HostileXml, StylesheetsCannotImportFiles) {
+    vtest::TempDir dir;
+    std::string imported = dir.File("imported.xsl");
+    vtest::WriteFile(imported,
+                     "<xsl:stylesheet version=\"1.0\" "
+                     "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+                     "<xsl:template match=\"/\"><leak/></xsl:template></xsl:stylesheet>");
+    CComPtr<IXMLDOMDocument> style;
+    XmlCreateDocument(true, &style);
+    bool loaded = false;
+    style->loadXML(
+        "<xsl:stylesheet version=\"1.0\" "
+        "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+        "<xsl:import href=\"file://" +
+            imported + "\"/></xsl:stylesheet>",
+        &loaded);
+    ASSERT_TRUE(loaded);
+    CComPtr<IXSLTemplate> xslt;
+    XmlCreateTemplate(&xslt);
+    EXPECT_EQ(xslt->putref_stylesheet(style), E_FAIL);
+    CComPtr<IErrorInfo> info;
+    std::string description;
+    if (GetErrorInfo(0, &info) == S_OK && info)
+        info->GetDescription(&description);
+    EXPECT_NE(description.find("denied"), std::string::npos) << description;
 }
 
 }  // namespace
