@@ -5,10 +5,10 @@
 
 #include <vector>
 
-#include "TestSupport.h"
 #include "playback/DecoderConfig.h"
 #include "playback/PlayCtx.h"
 #include "support/Exception.h"
+#include "tests/TestSupport.h"
 #include "tests/playback/FakeFilterGraph.h"
 #include "tests/playback/PlaybackTestUtil.h"
 

@@ -9,10 +9,10 @@
 #include <mutex>
 #include <vector>
 
-#include "TestSupport.h"
 #include "playback/PlayCtxSyncWnd.h"
 #include "playback/PlayCtxThread.h"
 #include "support/Exception.h"
+#include "tests/TestSupport.h"
 #include "tests/playback/PlaybackTestUtil.h"
 
 namespace {
