@@ -138,6 +138,10 @@ bool AllowedInGraphFile(GstElement* element) {
     for (const char* ok : {"source", "demuxer", "parser", "decoder", "converter", "filter"})
         if (has(ok))
             allowed = true;
+    // Plumbing that only passes data on.
+    for (const char* ok : {"queue", "capsfilter", "typefind", "multiqueue"})
+        if (factory == ok)
+            allowed = true;
     if (!allowed)
         return false;
     // Only sources may name a location, and they only read it.
@@ -147,8 +151,16 @@ bool AllowedInGraphFile(GstElement* element) {
     return true;
 }
 
-GstPadProbeReturn SourceReadProbe(GstPad*, GstPadProbeInfo* info, gpointer data) {
-    auto* graph = static_cast<std::pair<std::atomic<bool>*, uint64_t>*>(data);
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+GstPadProbeReturn CFilterGraph::SourceReadProbe(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* self = static_cast<CFilterGraph*>(data);
     uint64_t end = 0;
     if (info->type & GST_PAD_PROBE_TYPE_PULL) {
         end = info->offset + info->size;
@@ -156,12 +168,13 @@ GstPadProbeReturn SourceReadProbe(GstPad*, GstPadProbeInfo* info, gpointer data)
         if (GST_BUFFER_OFFSET_IS_VALID(buffer))
             end = GST_BUFFER_OFFSET(buffer) + gst_buffer_get_size(buffer);
     }
-    if (graph->second && end >= graph->second)
-        *graph->first = true;
+    self->m_lastSourceRead = NowMs();
+    if (self->m_sourceSize && end >= self->m_sourceSize) {
+        self->m_sourceReachedEnd = true;
+        self->m_sourceReadToEnd = true;
+    }
     return GST_PAD_PROBE_OK;
 }
-
-}  // namespace
 
 // --- construction ---
 
@@ -814,6 +827,7 @@ HRESULT CFilterGraph::BeginBuild() {
         return VFW_E_NOT_STOPPED;
     m_abort = false;
     m_sourceReachedEnd = false;
+    m_sourceReadToEnd = false;
     std::lock_guard guard(m_build.lock);
     if (m_build.active)
         return VFW_E_WRONG_STATE;
@@ -840,7 +854,8 @@ void CFilterGraph::RemoveFiltersNotIn(const std::vector<CComPtr<IBaseFilter>>& k
 HRESULT CFilterGraph::FinishBuild(const std::vector<CComPtr<IBaseFilter>>& before) {
     GstStateChangeReturn ret = gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPrerollTimeoutMs);
-    bool timedOut = false;
+    bool timedOut = false, stalled = false;
+    m_lastSourceRead = NowMs();
     if (ret == GST_STATE_CHANGE_ASYNC) {
         for (;;) {
             {
@@ -852,6 +867,13 @@ HRESULT CFilterGraph::FinishBuild(const std::vector<CComPtr<IBaseFilter>>& befor
                 break;
             if (std::chrono::steady_clock::now() >= deadline) {
                 timedOut = true;
+                break;
+            }
+            // The whole file was read and nothing came of it: the stream
+            // ended before it could show anything (a demultiplexer may fail
+            // so while the decoder that tried it keeps the error to itself).
+            if (m_sourceReadToEnd && NowMs() - m_lastSourceRead > kSourceIdleMs) {
+                stalled = true;
                 break;
             }
             m_asyncDone.Wait(50);
@@ -879,6 +901,8 @@ HRESULT CFilterGraph::FinishBuild(const std::vector<CComPtr<IBaseFilter>>& befor
         hr = VFW_E_CANNOT_RENDER;
     } else if (m_abort) {
         hr = E_ABORT;
+    } else if (stalled) {
+        hr = VFW_E_FILE_TOO_SHORT;
     } else if (timedOut) {
         hr = VFW_E_TIMEOUT;
     } else if (renderers == 0) {
@@ -943,12 +967,8 @@ HRESULT CFilterGraph::RenderFile(const char* file, const char*) {
     }
     GstPad* pad = gst_element_get_static_pad(src, "src");
     if (pad) {
-        auto* probeData =
-            new std::pair<std::atomic<bool>*, uint64_t>(&m_sourceReachedEnd, m_sourceSize);
         gst_pad_add_probe(pad, GstPadProbeType(GST_PAD_PROBE_TYPE_PULL | GST_PAD_PROBE_TYPE_BUFFER),
-                          SourceReadProbe, probeData, [](gpointer p) {
-                              delete static_cast<std::pair<std::atomic<bool>*, uint64_t>*>(p);
-                          });
+                          SourceReadProbe, this, nullptr);
         hr = RenderPad(pad);
         gst_object_unref(pad);
     } else if (HasSometimesSrcPads(src)) {

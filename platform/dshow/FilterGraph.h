@@ -119,6 +119,8 @@ public:
     // GetState and StopWhenReady, in ms.
     static constexpr DWORD kPrerollTimeoutMs = 20000;
     static constexpr DWORD kLongestStateWaitMs = 10000;
+    // How long a file read to its end may stay without a first frame.
+    static constexpr int64_t kSourceIdleMs = 2000;
 
 private:
     struct CEventRecord {
@@ -136,6 +138,7 @@ private:
         int renderersMade = 0;
     };
 
+    static GstPadProbeReturn SourceReadProbe(GstPad* pad, GstPadProbeInfo* info, gpointer data);
     static GstBusSyncReply BusSyncHandler(GstBus* bus, GstMessage* message, gpointer data);
     void OnBusMessage(GstMessage* message);
     static void OnPadAdded(GstElement* element, GstPad* pad, gpointer data);
@@ -190,6 +193,8 @@ private:
     bool m_atEnd = false;
     double m_rate = 1.0;
     std::atomic<bool> m_sourceReachedEnd{false};
+    std::atomic<int64_t> m_lastSourceRead{0};
+    std::atomic<bool> m_sourceReadToEnd{false};  // not reset when type finding ends
     uint64_t m_sourceSize = 0;
 
     std::mutex m_eventLock;

@@ -38,7 +38,7 @@ HRESULT HResultFromError(const GError* error, bool sourceReachedEnd) {
         switch (error->code) {
             case GST_STREAM_ERROR_TYPE_NOT_FOUND:
             case GST_STREAM_ERROR_WRONG_TYPE:
-                return sourceReachedEnd ? VFW_E_FILE_TOO_SHORT : VFW_E_UNKNOWN_FILE_TYPE;
+                return VFW_E_UNKNOWN_FILE_TYPE;
             case GST_STREAM_ERROR_CODEC_NOT_FOUND:
                 return VFW_E_NO_DECOMPRESSOR;
             case GST_STREAM_ERROR_NOT_IMPLEMENTED:
