@@ -21,28 +21,31 @@ struct CGlyph {
     std::vector<uint8_t> coverage;
 };
 
-// The file and face index fontconfig chooses for a family name.
+// The file and face index fontconfig chooses for a family name. A private
+// configuration, released again, leaves the process-wide one (which a GUI
+// toolkit in the same process may use) untouched.
 bool FindFontFile(const char* family, std::string& file, int& index) {
-    if (!FcInit())
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    if (!config)
         return false;
-    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(family));
-    if (!pattern)
-        return false;
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
-    FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
-    FcPatternDestroy(pattern);
-    if (!match)
-        return false;
-    FcChar8* path = nullptr;
-    bool found = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path;
-    if (found) {
-        file = reinterpret_cast<const char*>(path);
-        if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch)
-            index = 0;
+    bool found = false;
+    if (FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(family))) {
+        FcConfigSubstitute(config, pattern, FcMatchPattern);
+        FcDefaultSubstitute(pattern);
+        FcResult result = FcResultNoMatch;
+        if (FcPattern* match = FcFontMatch(config, pattern, &result)) {
+            FcChar8* path = nullptr;
+            found = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path;
+            if (found) {
+                file = reinterpret_cast<const char*>(path);
+                if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch)
+                    index = 0;
+            }
+            FcPatternDestroy(match);
+        }
+        FcPatternDestroy(pattern);
     }
-    FcPatternDestroy(match);
+    FcConfigDestroy(config);
     return found;
 }
 

@@ -524,6 +524,52 @@ VT_AVX2 inline __m256i SharpenHalf32(__m256i c, __m256i l, __m256i r, __m256i u,
         2);
 }
 
+VT_AVX2 inline __m256i PackedChannel(__m256i v, __m128i shift, __m256i mask) {
+    return _mm256_and_si256(_mm256_srl_epi16(v, shift), mask);
+}
+
+template <int kShiftR, int kBitsG, uint16_t kKeep>
+VT_AVX2 void SharpenPackedAvx2(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
+    if (width < 3 || height < 3)
+        return;
+    const size_t lineBytes = size_t(width) * 2;
+    const __m256i centreWeight = _mm256_set1_epi16(static_cast<short>(8 * level));
+    const __m256i sideWeight = _mm256_set1_epi16(static_cast<short>(2 * level - 1));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i keep = _mm256_set1_epi16(static_cast<short>(kKeep));
+    const int shifts[3] = {kShiftR, 5, 0};
+    const int masks[3] = {31, (1 << kBitsG) - 1, 31};
+    CLines<BYTE> w(lineBytes);
+    std::memcpy(w.Current(), frame, lineBytes);
+    std::memcpy(w.Below(), frame + step, lineBytes);
+    for (int y = 1; y <= height - 2; ++y) {
+        w.Advance();
+        std::memcpy(w.Below(), frame + (y + 1) * step, lineBytes);
+        const BYTE *a = w.Above(), *c = w.Current(), *b = w.Below();
+        BYTE* line = frame + y * step;
+        int x = 1;
+        for (; x + 16 <= width - 1; x += 16) {
+            __m256i vc = Load32(c + 2 * x), vl = Load32(c + 2 * x - 2), vr = Load32(c + 2 * x + 2);
+            __m256i vu = Load32(a + 2 * x), vd = Load32(b + 2 * x);
+            __m256i r = _mm256_and_si256(vc, keep);
+            for (int ch = 0; ch < 3; ++ch) {
+                const __m256i m = _mm256_set1_epi16(static_cast<short>(masks[ch]));
+                const __m128i s = _mm_cvtsi32_si128(shifts[ch]);
+                __m256i v = SharpenHalf32(PackedChannel(vc, s, m), PackedChannel(vl, s, m),
+                                          PackedChannel(vr, s, m), PackedChannel(vu, s, m),
+                                          PackedChannel(vd, s, m), centreWeight, sideWeight);
+                v = _mm256_min_epi16(_mm256_max_epi16(v, zero), m);
+                r = _mm256_or_si256(r, _mm256_sll_epi16(v, s));
+            }
+            Store32(line + 2 * x, r);
+        }
+        for (; x <= width - 2; ++x) {
+            uint16_t v = SharpenWord<kShiftR, kBitsG, kKeep>(level, a, c, b, x);
+            std::memcpy(line + 2 * x, &v, 2);
+        }
+    }
+}
+
 template <int Bpp>
 VT_AVX2 void SharpenBytesAvx2(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
     if (width < 3 || height < 3)
@@ -611,8 +657,8 @@ const CKernelSet& Avx2Kernels() {
         k.sharpenYuy2 = &SharpenYuy2Avx2;
         k.sharpen3Byte = &SharpenBytesAvx2<3>;
         k.sharpen4Byte = &SharpenBytesAvx2<4>;
-        k.sharpen555 = &SharpenPacked<10, 5, 0x8000>;
-        k.sharpen565 = &SharpenPacked<11, 6, 0x0000>;
+        k.sharpen555 = &SharpenPackedAvx2<10, 5, 0x8000>;
+        k.sharpen565 = &SharpenPackedAvx2<11, 6, 0x0000>;
         k.copyAverageYuy2 = &CopyAverageYuy2Avx2;
         k.copyAverageRgb24 = &CopyAverageRgb24Avx2;
         k.copyAverageRgb32 = &CopyAverageRgb32Avx2;

@@ -68,6 +68,7 @@ std::vector<BYTE> MakeFrame(size_t bytes) {
 }
 
 // args: format, method, interpolation, sharpen level, width, height, scalar
+// kernels, flipped output
 void BM_DeInterlace(benchmark::State& state) {
     const CFormat& f = kFormats[state.range(0)];
     const DWORD method = DWORD(state.range(1));
@@ -75,12 +76,13 @@ void BM_DeInterlace(benchmark::State& state) {
     const DWORD sharpen = DWORD(state.range(3));
     const LONG width = LONG(state.range(4)), height = LONG(state.range(5));
     const bool scalar = state.range(6) != 0;
+    const bool flip = state.range(7) != 0;
 
     CDeInterlaceEngine engine;
     if (scalar)
         engine.SetKernels(deint::ScalarKernels());
     engine.SetInputType(MakeType(f, width, height));
-    engine.SetOutputType(MakeType(f, width, height));
+    engine.SetOutputType(MakeType(f, width, flip ? -height : height));
     engine.SetMethod(method);
     engine.SetInterpolation(interpolation);
     engine.SetSharpen(sharpen);
@@ -122,9 +124,9 @@ void BM_DeInterlace(benchmark::State& state) {
         state.counters["x_memcpy"] = ratios.empty() ? 0 : ratios[ratios.size() / 2];
     }
     char label[96];
-    std::snprintf(label, sizeof label, "%s m%u i%u s%u %dx%d%s", f.name, unsigned(method),
+    std::snprintf(label, sizeof label, "%s m%u i%u s%u %dx%d%s%s", f.name, unsigned(method),
                   unsigned(interpolation), unsigned(sharpen), int(width), int(height),
-                  scalar ? " scalar" : "");
+                  scalar ? " scalar" : "", flip ? " flipped" : "");
     state.SetLabel(label);
 }
 
@@ -137,12 +139,18 @@ void AllCases(benchmark::internal::Benchmark* b) {
                 for (auto [interpolation, level] : modes) {
                     if (method == 0 && interpolation != 0)
                         continue;  // a plain copy either way
-                    b->Args({format, method, interpolation, level, w, h, 0});
+                    b->Args({format, method, interpolation, level, w, h, 0, 0});
                 }
     // The scalar reference kernels at 1080 lines, for comparison.
     for (int format = 0; format < 6; ++format)
         for (auto [interpolation, level] : {std::pair{1, 0}, std::pair{2, 5}})
-            b->Args({format, 1, interpolation, level, 1920, 1080, 1});
+            b->Args({format, 1, interpolation, level, 1920, 1080, 1, 0});
+    // Bottom-up input to top-down output: every line lands flipped.
+    for (int format = 1; format < 6; ++format) {
+        b->Args({format, 0, 0, 0, 1920, 1080, 0, 1});
+        b->Args({format, 1, 0, 0, 1920, 1080, 0, 1});
+        b->Args({format, 1, 1, 0, 1920, 1080, 0, 1});
+    }
 }
 
 BENCHMARK(BM_DeInterlace)

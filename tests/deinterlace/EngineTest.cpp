@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,10 @@ struct ShapeCase {
     int height;
     std::vector<Source> expected;
 };
+
+void PrintTo(const ShapeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 std::vector<uint8_t> RunShape(DWORD method, DWORD interpolation, DWORD fieldIndex, int height,
                               const GUID& subtype = MEDIASUBTYPE_RGB24) {
