@@ -21,6 +21,11 @@ bool IsNotFoundError(HRESULT hr) {
 
 }  // namespace
 
+bool CPlayCtx::LockFor(CSingleLock<CMutex>& lock, DWORD timeoutMs) {
+    // The uncontended case takes the plain path, which thread checkers follow.
+    return lock.Lock(0) || lock.Lock(timeoutMs);
+}
+
 // ---------------------------------------------------------------- worker sink
 
 void CPlayCtx::CCheckEvent::OnEvent(long eventCode, LONG_PTR, LONG_PTR) {
@@ -63,7 +68,7 @@ void CPlayCtx::Shutdown() {
     // go: it posts to the one and reads the other.
     m_thread.Quit();
     CSingleLock lock(m_lock);
-    lock.Lock(kShutdownLockTimeout);
+    LockFor(lock, kShutdownLockTimeout);
     m_syncWnd.reset();
 }
 
@@ -112,7 +117,7 @@ void CPlayCtx::Notify(int32_t code, int32_t param) {
 
 void CPlayCtx::Open(const std::string& name) {
     CSingleLock lock(m_lock);
-    lock.Lock(kOpenLockTimeout);  // opening goes on without the lock after the time-out
+    LockFor(lock, kOpenLockTimeout);  // opening goes on without the lock after the time-out
     std::string ext = va::ToLowerAscii(va::GetExtension(name));
     if (IsPlayListExtension(ext)) {
         if (!m_playList)
@@ -158,7 +163,7 @@ void CPlayCtx::CreatePlayList() {
 
 void CPlayCtx::LoadPlayLists(const std::string& text) {
     CSingleLock lock(m_lock);
-    lock.Lock(kOpenLockTimeout);
+    LockFor(lock, kOpenLockTimeout);
     if (!m_playList)
         CreatePlayList();
     m_playList->LoadXml(text, m_searchDirectory);
@@ -166,7 +171,7 @@ void CPlayCtx::LoadPlayLists(const std::string& text) {
 
 void CPlayCtx::RemovePlayList() {
     CSingleLock lock(m_lock);
-    lock.Lock(kOpenLockTimeout);
+    LockFor(lock, kOpenLockTimeout);
     m_playList.reset();
 }
 

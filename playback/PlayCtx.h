@@ -203,6 +203,7 @@ private:
     void OnPlayEnd(bool fromGraph);
     [[noreturn]] void ThrowOpenError(const std::string& name);
     void SetState(PlayState state) { m_state.store(state); }
+    static bool LockFor(CSingleLock<CMutex>& lock, DWORD timeoutMs);
 
     IPlayNotify* m_notify = nullptr;
     CVaFilterGraph m_graph;

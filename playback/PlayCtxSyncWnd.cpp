@@ -11,10 +11,14 @@ CPlayCtxSyncWnd::CPlayCtxSyncWnd(Dispatch dispatch) : m_dispatch(std::move(dispa
 CPlayCtxSyncWnd::~CPlayCtxSyncWnd() = default;
 
 void CPlayCtxSyncWnd::PostSync(int32_t code, intptr_t param) {
+    std::lock_guard handoff(m_handoff);
     QCoreApplication::postEvent(this, new CPlayCtxSyncEvent(code, param));
 }
 
 bool CPlayCtxSyncWnd::event(QEvent* e) {
+    // Pairs with the poster's lock, so that thread checkers see the event
+    // handed over (the event queue's own lock is invisible to them).
+    { std::lock_guard handoff(m_handoff); }
     if (e->type() != static_cast<QEvent::Type>(WM_PLAYCTX_SYNC))
         return QObject::event(e);
     auto* sync = static_cast<CPlayCtxSyncEvent*>(e);

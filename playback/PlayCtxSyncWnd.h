@@ -7,6 +7,7 @@
 #include <QObject>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 // WM_APP + 100: the sync message.
 constexpr int WM_PLAYCTX_SYNC = 0x8064;
@@ -43,4 +44,5 @@ protected:
 
 private:
     Dispatch m_dispatch;
+    std::mutex m_handoff;
 };
