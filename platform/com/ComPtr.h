@@ -31,7 +31,7 @@ public:
     ~CComPtr() { Release(); }
 
     CComPtr& operator=(const CComPtr& other) {
-        if (this != &other) {
+        if (this != std::addressof(other)) {
             CComPtr tmp(other);
             Swap(tmp);
         }

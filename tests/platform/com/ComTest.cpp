@@ -188,3 +188,24 @@ TEST(ErrorText, MediaAndSystemTablesInBothLanguages) {
 }
 
 }  // namespace
+
+namespace {
+// A class holding a CComPtr copies with the implicit assignment operator.
+struct CHolder {
+    CComPtr<IAnimal> animal;
+};
+
+TEST(ComObject, HoldersCopyAndSelfAssign) {
+    g_live = 0;
+    {
+        CHolder a{CComPtr<IAnimal>(new CDog)};
+        CHolder b;
+        b = a;
+        EXPECT_EQ(static_cast<CDog*>(a.animal.Get())->RefCount(), 2u);
+        CHolder& same = b;
+        b = same;
+        EXPECT_EQ(static_cast<CDog*>(a.animal.Get())->RefCount(), 2u);
+    }
+    EXPECT_EQ(g_live, 0);
+}
+}  // namespace
