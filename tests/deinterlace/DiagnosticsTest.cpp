@@ -204,3 +204,73 @@ TEST_F(Overlay, SmallFramesAndShortBuffersAreRespected) {
 }
 
 }  // namespace
+
+namespace {
+
+// Keeps what the engine hands to the overlay.
+struct CRecordingOverlay : deint::IDeInterlaceOverlay {
+    void DrawText(const std::string& text, const deint::COverlayFrame& frame) noexcept override {
+        texts.push_back(text);
+        frames.push_back(frame);
+    }
+    std::vector<std::string> texts;
+    std::vector<deint::COverlayFrame> frames;
+};
+
+// Anything with a media sample's GetTime and GetSize.
+struct CFakeSample {
+    HRESULT GetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) {
+        if (!hasTimes)
+            return HR(0x80040249);  // no time set
+        *start = 20000000;
+        *stop = 20200000;
+        return S_OK;
+    }
+    LONG GetSize() { return size; }
+    bool hasTimes = true;
+    LONG size = 0;
+};
+
+TEST(DiagnosticOverlayCall, TakesTimesAndSizeFromTheOutputSample) {
+    CRecordingOverlay overlay;
+    CDeInterlaceEngine engine;
+    engine.SetInputType(MakeVideoType(MEDIASUBTYPE_RGB565, 6, 4));
+    engine.SetOutputType(MakeVideoType(MEDIASUBTYPE_RGB565, 8, 4, 200000));
+    engine.SetMethod(3);
+    engine.SetDiagnostics(1);
+    engine.SetOverlay(&overlay);
+    std::vector<BYTE> in(48), out(64);
+    CFakeSample sample{true, 64};
+    EXPECT_EQ(S_OK, engine.ProcessFrame(2, &sample, in.data(), out.data(), 48));
+    sample.hasTimes = false;
+    engine.ProcessFrame(1, &sample, in.data(), out.data(), 48);
+    ASSERT_EQ(2u, overlay.texts.size());
+    EXPECT_EQ(0u, overlay.texts[0].find("start/stop: [2.000 - 2.020]\n"));
+    EXPECT_NE(std::string::npos, overlay.texts[0].find("avg frame time: 20 ms\nfield: 2 even"));
+    EXPECT_EQ(0u, overlay.texts[1].find("start/stop: [0.000 - 0.000]\n"));
+    const deint::COverlayFrame& f = overlay.frames[0];
+    EXPECT_EQ(out.data(), f.data);
+    EXPECT_EQ(64u, f.size);
+    EXPECT_EQ(8, f.width);
+    EXPECT_EQ(4, f.height);
+    EXPECT_EQ(16, f.lineSize);
+    EXPECT_TRUE(f.bottomUp);
+    EXPECT_EQ(deint::EPixelFormat::Rgb565, f.format);
+}
+
+TEST(DiagnosticOverlayCall, NotForYuy2NorWhenSwitchedOff) {
+    CRecordingOverlay overlay;
+    CDeInterlaceEngine engine;
+    engine.SetInputType(MakeVideoType(MEDIASUBTYPE_YUY2, 4, 4));
+    engine.SetOutputType(MakeVideoType(MEDIASUBTYPE_YUY2, 4, 4));
+    engine.SetOverlay(&overlay);
+    std::vector<BYTE> in(32), out(32);
+    engine.SetDiagnostics(1);
+    engine.ProcessFrame(0, {}, in.data(), out.data(), 32, 32);
+    engine.SetOutputType(MakeVideoType(MEDIASUBTYPE_RGB32, 2, 4));
+    engine.SetDiagnostics(0);
+    engine.ProcessFrame(0, {}, in.data(), out.data(), 32, 32);
+    EXPECT_TRUE(overlay.texts.empty());
+}
+
+}  // namespace
