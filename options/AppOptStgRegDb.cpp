@@ -171,6 +171,8 @@ CAppOpt CAppOptStgRegDb::Read(const std::string& section, const std::string& nam
             if (size && RegQueryValueEx(key, name.c_str(), nullptr, &type, data.data(), &got) !=
                             ERROR_SUCCESS)
                 return def;
+            if (got == 0)
+                return CAppOpt(std::string());
             const char* text = reinterpret_cast<const char*>(data.data());
             return CAppOpt(std::string(text, strnlen(text, got)));
         }

@@ -1,5 +1,7 @@
 #include "options/AppOptValue.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "options/AppOptStg.h"
@@ -30,8 +32,9 @@ bool CAppOptValueString::GetBool() const {
 }
 
 int32_t CAppOptValueString::GetInt() const {
-    // The value is a 32-bit long as the option format defines it.
-    return static_cast<int32_t>(std::strtol(m_value.c_str(), nullptr, 0));
+    // strtol of a 32-bit long: numbers out of range stop at its limits.
+    long v = std::strtol(m_value.c_str(), nullptr, 0);
+    return static_cast<int32_t>(std::clamp<long>(v, INT32_MIN, INT32_MAX));
 }
 
 double CAppOptValueString::GetDouble() const {

@@ -176,11 +176,13 @@ public:
             return &m_predefined[0];
         if (key == HKEY_LOCAL_MACHINE)
             return &m_predefined[1];
+        if (key == HKEY_CLASSES_ROOT)
+            return &m_predefined[2];
         return m_handles.count(key) ? key : nullptr;
     }
 
     bool IsPredefined(HKEY key) const {
-        return key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE;
+        return key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE || key == HKEY_CLASSES_ROOT;
     }
 
     HKEY NewHandle(int root, std::vector<std::string> path, REGSAM access) {
@@ -209,6 +211,18 @@ public:
     }
 
     void Record(CRegChange change) { m_journal.push_back(std::move(change)); }
+
+    // The key of a handle, created when it is the classes root and missing.
+    CRegKeyNode* ResolveOrCreateBase(HKEY key, const RegKeyHandle& h) {
+        CRegKeyNode* node = Resolve(h);
+        if (node || key != HKEY_CLASSES_ROOT)
+            return node;
+        node = &Root(h.root);
+        for (const std::string& name : h.path)
+            node = &node->CreateSubKey(name);
+        Record({CRegChange::CreateKey, h.path, {}});
+        return node;
+    }
 
     LONG SaveLocked();
     std::string UserFile() const {
@@ -241,6 +255,9 @@ private:
         m_predefined[0].access = KEY_ALL_ACCESS;
         m_predefined[1].root = 1;
         m_predefined[1].access = KEY_READ;
+        m_predefined[2].root = 0;
+        m_predefined[2].path = {"Software", "Classes"};
+        m_predefined[2].access = KEY_ALL_ACCESS;
     }
 
     void Unload() {
@@ -344,7 +361,7 @@ private:
     bool m_cleanWriteNeeded = false;
     CRegKeyNode m_user;
     CRegKeyNode m_machine;
-    RegKeyHandle m_predefined[2];
+    RegKeyHandle m_predefined[3];
     std::unordered_set<HKEY> m_handles;
     std::vector<CRegChange> m_journal;
     std::string m_userFileOverride;
@@ -461,6 +478,11 @@ LONG CRegistryStore::SaveLocked() {
     return ERROR_SUCCESS;
 }
 
+// A handle whose key is gone: deleted, or the classes root not made yet.
+LONG MissingKeyError(HKEY key) {
+    return key == HKEY_CLASSES_ROOT ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+}
+
 bool HasWriteAccess(REGSAM access) {
     return (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
 }
@@ -514,7 +536,7 @@ LONG RegOpenKeyEx(HKEY key, const char* subKey, DWORD, REGSAM desired, PHKEY res
         return e == ERROR_INVALID_PARAMETER ? ERROR_FILE_NOT_FOUND : e;
     CRegKeyNode* node = store.Resolve(*base);
     if (!node)
-        return ERROR_KEY_DELETED;
+        return MissingKeyError(key);
     std::vector<std::string> path = base->path;
     for (const std::string& p : parts) {
         node = node->FindSubKey(p);
@@ -541,9 +563,9 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM de
     std::vector<std::string> parts = SplitPath(subKey);
     if (LONG e = CheckPath(*base, parts); e != ERROR_SUCCESS)
         return e;
-    CRegKeyNode* node = store.Resolve(*base);
+    CRegKeyNode* node = store.ResolveOrCreateBase(key, *base);
     if (!node)
-        return ERROR_KEY_DELETED;
+        return MissingKeyError(key);
     std::vector<std::string> path = base->path;
     bool createdAny = false;
     for (const std::string& p : parts) {
@@ -586,7 +608,7 @@ LONG RegQueryValueEx(HKEY key, const char* valueName, LPDWORD, LPDWORD type, BYT
         return ERROR_INVALID_PARAMETER;
     CRegKeyNode* node = store.Resolve(*h);
     if (!node)
-        return ERROR_KEY_DELETED;
+        return MissingKeyError(key);
     const CRegValue* v = node->FindValue(valueName ? valueName : "");
     if (!v)
         return ERROR_FILE_NOT_FOUND;
@@ -626,7 +648,7 @@ LONG RegSetValueEx(HKEY key, const char* valueName, DWORD, DWORD type, const BYT
         return ERROR_INVALID_PARAMETER;
     CRegKeyNode* node = store.Resolve(*h);
     if (!node)
-        return ERROR_KEY_DELETED;
+        return MissingKeyError(key);
     CRegValue v;
     v.name = name;
     v.type = type;
@@ -647,7 +669,7 @@ LONG RegDeleteValue(HKEY key, const char* valueName) {
         return ERROR_ACCESS_DENIED;
     CRegKeyNode* node = store.Resolve(*h);
     if (!node)
-        return ERROR_KEY_DELETED;
+        return MissingKeyError(key);
     CRegValue v;
     v.name = valueName ? valueName : "";
     if (!node->RemoveValue(v.name))
@@ -669,7 +691,7 @@ LONG RegDeleteKey(HKEY key, const char* subKey) {
         return ERROR_INVALID_PARAMETER;
     CRegKeyNode* parent = store.Resolve(*h);
     if (!parent)
-        return ERROR_KEY_DELETED;
+        return MissingKeyError(key);
     std::vector<std::string> path = h->path;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         parent = parent->FindSubKey(parts[i]);
@@ -701,7 +723,7 @@ LONG RegEnumValue(HKEY key, DWORD index, char* name, LPDWORD nameLength, LPDWORD
         return ERROR_ACCESS_DENIED;
     CRegKeyNode* node = store.Resolve(*h);
     if (!node)
-        return ERROR_KEY_DELETED;
+        return MissingKeyError(key);
     if (index >= node->Values().size())
         return ERROR_NO_MORE_ITEMS;
     const CRegValue& v = node->Values()[index];
@@ -740,7 +762,7 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, char* name, LPDWORD nameLength, LPDWORD
         return ERROR_ACCESS_DENIED;
     CRegKeyNode* node = store.Resolve(*h);
     if (!node)
-        return ERROR_KEY_DELETED;
+        return MissingKeyError(key);
     if (index >= node->SubKeys().size())
         return ERROR_NO_MORE_ITEMS;
     const std::string& n = node->SubKeys()[index]->Name();

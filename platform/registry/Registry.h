@@ -23,6 +23,9 @@ using LPDWORD = DWORD*;
 // The predefined roots.
 inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(uintptr_t(0x80000001));
 inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(uintptr_t(0x80000002));
+// The current user's class registrations: Software\Classes below
+// HKEY_CURRENT_USER (created when a key is first created below it).
+inline HKEY const HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(uintptr_t(0x80000000));
 
 // Access rights.
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;

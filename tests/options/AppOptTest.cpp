@@ -26,6 +26,8 @@ TEST(AppOpt, StringsReadAsNumbersLikeStrtol) {
     EXPECT_EQ(CAppOpt("42abc").GetInt(), 42);
     EXPECT_EQ(CAppOpt("-7").GetInt(), -7);
     EXPECT_EQ(CAppOpt("x").GetInt(), 0);
+    EXPECT_EQ(CAppOpt("0xFFFFFFFF").GetInt(), INT32_MAX);  // a 32-bit long's limit
+    EXPECT_EQ(CAppOpt("-99999999999").GetInt(), INT32_MIN);
     EXPECT_DOUBLE_EQ(CAppOpt("2.5").GetDouble(), 2.5);
     EXPECT_DOUBLE_EQ(CAppOpt("1e3x").GetDouble(), 1000.0);
 }

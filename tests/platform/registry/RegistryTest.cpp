@@ -316,3 +316,28 @@ TEST_F(RegistryTest, ValuesSavedByAnotherProcessShowUpWithoutASave) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RegistryTest, ClassRegistrationsLiveBelowTheUsersClassesKey) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, "Velotrax.VelotraxCtrl.1", 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    key = Create("Velotrax.VelotraxCtrl.1\\CLSID", HKEY_CLASSES_ROOT);
+    const char clsid[] = "{00000000-0000-0000-0000-000000000001}";
+    ASSERT_EQ(
+        RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsid), sizeof clsid),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "software\\classes\\velotrax.velotraxctrl.1\\clsid",
+                           0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    EXPECT_NE(UserText().find(
+                  "[HKEY_CURRENT_USER\\Software\\Classes\\Velotrax.VelotraxCtrl.1\\CLSID]\n@=\"{"),
+              std::string::npos)
+        << UserText();
+}
+
+}  // namespace
