@@ -120,8 +120,12 @@ void CAppOptStgRegDb::WriteStream(const std::string& section, const std::string&
     CKeyCloser closer(key);
     std::vector<uint8_t> buffer;
     STATSTG stat;
-    bool ok = stream && SUCCEEDED(stream->Stat(&stat, 0)) && stat.cbSize <= kRegMaxValueSize &&
-              SUCCEEDED(stream->Seek(0, STREAM_SEEK_SET, nullptr));
+    bool ok = stream && SUCCEEDED(stream->Stat(&stat, 0));
+    // A stream the registry would refuse leaves the stored value alone
+    // rather than being read into memory whole.
+    if (ok && stat.cbSize > kRegMaxValueSize)
+        return;
+    ok = ok && SUCCEEDED(stream->Seek(0, STREAM_SEEK_SET, nullptr));
     if (ok) {
         buffer.resize(static_cast<size_t>(stat.cbSize));
         ULONG read = 0;

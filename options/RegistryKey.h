@@ -29,6 +29,8 @@ public:
     CRegistryKey() = default;
     // A predefined root (HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE); not owned.
     explicit CRegistryKey(ERoot root);
+    // A predefined root given by its handle (HKEY_CURRENT_USER, ...); not owned.
+    explicit CRegistryKey(HKEY predefinedRoot) : CRegistryKey(predefinedRoot, false) {}
 
     bool IsOpen() const { return m_rep && m_rep->m_hKey; }
     HKEY GetHandle() const { return m_rep ? m_rep->m_hKey : nullptr; }

@@ -82,6 +82,15 @@ TEST_F(RegDbTest, ValuesKeepTheirStoredTypes) {
     EXPECT_NE(text.find("\"Bin\"=hex:01,02,03,00,ff\n"), std::string::npos);
 }
 
+TEST_F(RegDbTest, AStreamTooLargeForTheRegistryLeavesTheStoredValue) {
+    m_stg.WriteString("S", "Blob", "old");
+    CComPtr<IStream> big;
+    std::vector<uint8_t> bytes(kRegMaxValueSize + 1, 7);
+    ASSERT_EQ(CreateStreamOnHGlobal(&big, bytes.data(), bytes.size()), S_OK);
+    m_stg.WriteStream("S", "Blob", big);
+    EXPECT_EQ(m_stg.Read("S", "Blob", CAppOpt()).GetString(), "old");
+}
+
 TEST_F(RegDbTest, AStoredStringOneReadWithABoolDefaultIsTrue) {
     SetString(std::string(kProfile) + "\\Settings", "Flag", "1");
     CAppOpt v = m_stg.Read("Settings", "Flag", CAppOpt(false));
@@ -158,7 +167,7 @@ TEST_F(RegDbTest, RegistryKeyReadsNumbersOnlyFromWholeNumbers) {
     RegCloseKey(key);
 
     CRegistryKey app =
-        CRegistryKey(CRegistryKey::currentUser).OpenSubKey("Software").OpenSubKey("maker\\app");
+        CRegistryKey(HKEY_CURRENT_USER).OpenSubKey("Software").OpenSubKey("maker\\app");
     ASSERT_TRUE(app.IsOpen());
     EXPECT_EQ(app.GetDWord("Good", 7), 42u);
     EXPECT_EQ(app.GetDWord("Bad", 7), 7u);
