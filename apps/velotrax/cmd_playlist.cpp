@@ -4,10 +4,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+
+#include <QCoreApplication>
 
 #include "apps/velotrax/Command.h"
 #include "platform/xml/XmlDom.h"
+#include "playback/PlayCtx.h"
 #include "playlist/PlayList.h"
 #include "support/Exception.h"
 
@@ -24,14 +28,37 @@ public:
     bool Seek(REFERENCE_TIME, bool) override { return true; }
 };
 
+// Opens each clip's file through a play context, so that the playlist
+// learns the file lengths. A file that cannot be opened is reported and
+// keeps its length unknown.
+class CProbingHandler : public IPlayListHandler {
+public:
+    void OpenClip(const std::string& path) override {
+        try {
+            m_ctx.Open(path);
+        } catch (const CException& e) {
+            std::fprintf(stderr, "%s\n", BuildErrorText(e, 0).c_str());
+        }
+    }
+    void OnPlayListChanged() override {}
+    REFERENCE_TIME GetPosition() override { return 0; }
+    REFERENCE_TIME GetDuration() override { return m_ctx.GetDuration(); }
+    bool Seek(REFERENCE_TIME, bool) override { return true; }
+    ~CProbingHandler() { m_ctx.Close(); }
+
+private:
+    CPlayCtx m_ctx;
+};
+
 void PrintUsage(FILE* out) {
     std::fprintf(out,
-                 "Usage: velotrax playlist [--base DIR] [--json] FILE|-\n"
+                 "Usage: velotrax playlist [--base DIR] [--json] [--probe] FILE|-\n"
                  "Lists the clips of an ASX/WVX playlist (a file, a URL, or - for standard\n"
                  "input): index, list start, list end, file start, file end (100-ns units,\n"
                  "-1 when unset), path, title and abstract, separated by tabs.\n"
                  "  --base DIR  resolve relative references against DIR\n"
-                 "  --json      print a JSON array instead\n");
+                 "  --json      print a JSON array instead\n"
+                 "  --probe     open each clip's file to learn its length\n");
 }
 
 std::string OneLine(std::string text) {
@@ -131,6 +158,7 @@ int RunPlaylist(int argc, char** argv) {
     std::string base;
     std::string source;
     bool json = false;
+    bool probe = false;
     bool haveSource = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -139,6 +167,8 @@ int RunPlaylist(int argc, char** argv) {
             return kExitOk;
         } else if (arg == "--json") {
             json = true;
+        } else if (arg == "--probe") {
+            probe = true;
         } else if (arg == "--base") {
             if (++i >= argc) {
                 PrintUsage(stderr);
@@ -161,14 +191,24 @@ int RunPlaylist(int argc, char** argv) {
         return kExitUsage;
     }
 
+    int qargc = 1;
+    std::unique_ptr<QCoreApplication> app;
+    std::unique_ptr<CProbingHandler> probing;
+    if (probe) {
+        app = std::make_unique<QCoreApplication>(qargc, argv);
+        probing = std::make_unique<CProbingHandler>();
+    }
     CListingHandler handler;
     CPlayList list;
-    list.SetHandler(&handler);
+    list.SetHandler(probing ? static_cast<IPlayListHandler*>(probing.get()) : &handler);
     try {
         if (source == "-")
             list.LoadXml(ReadStandardInput(), base);
         else
             list.LoadFile(source, base);
+        // Visiting every clip opens every file once.
+        while (probing && list.NextClip() != 3) {
+        }
     } catch (const CException& e) {
         std::string text = BuildErrorText(e, 0);
         std::fprintf(stderr, "%s\n", ConsoleText(text).c_str());
@@ -181,7 +221,8 @@ int RunPlaylist(int argc, char** argv) {
     return kExitOk;
 }
 
-CCommandRegistrar reg({"playlist", "playlist [--base DIR] [--json] FILE|-  list a playlist's clips",
+CCommandRegistrar reg({"playlist",
+                       "playlist [--base DIR] [--json] [--probe] FILE|-  list a playlist's clips",
                        &RunPlaylist});
 
 }  // namespace

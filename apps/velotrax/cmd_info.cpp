@@ -1,0 +1,81 @@
+// velotrax info: opens a media file through the play context and prints
+// what the player knows about it as key=value lines.
+#include <QCoreApplication>
+#include <cstdio>
+#include <string>
+
+#include "apps/velotrax/Command.h"
+#include "playback/PlayCtx.h"
+#include "support/Exception.h"
+
+namespace {
+
+class CSilentNotify : public IPlayNotify {
+public:
+    void OnPlayEnd(CPlayCtx*) override {}
+    void OnPlayListChanged(CPlayCtx*) override {}
+    void OnPlayNotify(CPlayCtx*, int32_t, int32_t) override {}
+};
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out,
+                 "Usage: velotrax info FILE\n"
+                 "Opens FILE (a media file, URL, playlist or saved graph) and prints\n"
+                 "duration and frame_duration (100-ns units, -1 when unknown), width,\n"
+                 "height, interlaced, has_video, has_audio and seekable as key=value lines.\n");
+}
+
+long long FrameDuration(CPlayCtx& ctx) {
+    return ctx.HasVideo() ? ctx.GetFrameDuration() : -1;
+}
+
+int RunInfo(int argc, char** argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
+    if (argc != 2 || argv[1][0] == '\0') {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    int qargc = 1;
+    QCoreApplication app(qargc, argv);
+    CSilentNotify notify;
+    CPlayCtx ctx;
+    int status = kExitOk;
+    try {
+        ctx.Create(&notify);
+        ctx.Open(argv[1]);
+        // The renderer's native size (no aspect correction in this process).
+        VASIZE size;
+        bool video = ctx.HasVideo();
+        if (!video || !ctx.GetRenderer().GetVideoSize(size))
+            size = VASIZE{};
+        bool audio = ctx.GetGraph()->FindAudioFilter() != nullptr;
+        bool interlaced = video && ctx.GetGraph()->IsInterlaced();
+        std::printf("duration=%lld\n", static_cast<long long>(ctx.GetDuration()));
+        std::printf("frame_duration=%lld\n", FrameDuration(ctx));
+        std::printf("width=%ld\n", static_cast<long>(size.cx));
+        std::printf("height=%ld\n", static_cast<long>(size.cy));
+        std::printf("interlaced=%d\n", interlaced ? 1 : 0);
+        std::printf("has_video=%d\n", video ? 1 : 0);
+        std::printf("has_audio=%d\n", audio ? 1 : 0);
+        std::printf("seekable=%d\n", ctx.CanSeek() ? 1 : 0);
+        std::fflush(stdout);
+    } catch (const CException& e) {
+        std::fprintf(stderr, "%s\n", BuildErrorText(e, 0).c_str());
+        status = kExitFailure;
+    }
+    try {
+        ctx.Close();
+    } catch (const CException&) {
+    }
+    ctx.Shutdown();
+    return status;
+}
+
+CCommandRegistrar reg(
+    {"info", "info FILE  print duration, frame duration, size and streams of a media file",
+     &RunInfo});
+
+}  // namespace

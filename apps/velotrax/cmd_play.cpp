@@ -1,0 +1,201 @@
+// velotrax play --headless: plays a media file, URL or playlist through the
+// play context without a window, reporting each notification on standard
+// output and the progress on standard error.
+#include <QCoreApplication>
+#include <QTimer>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "apps/velotrax/Command.h"
+#include "playback/PlayCtx.h"
+#include "support/Exception.h"
+
+namespace {
+
+void PrintUsage(FILE* out) {
+    std::fprintf(
+        out,
+        "Usage: velotrax play --headless [--rate R] [--from MS] [--to MS] [--repeat N] FILE\n"
+        "Plays FILE (a media file, URL or ASX/WVX playlist) without a window.\n"
+        "Standard output gets one line per event: open-begin, open-done, open-failed,\n"
+        "state-begin, state-done, state-failed, seek-wait-begin, seek-wait-done,\n"
+        "playlist-changed, clip N, play-end. Standard error shows the progress.\n"
+        "  --rate R    play at rate R (1.0 is normal speed)\n"
+        "  --from MS   start of the selection in milliseconds\n"
+        "  --to MS     end of the selection in milliseconds\n"
+        "  --repeat N  play N times (continuous play), default 1\n");
+}
+
+struct Options {
+    double rate = 1.0;
+    bool rateGiven = false;
+    long long from = -1;
+    long long to = -1;
+    long long repeat = 1;
+    std::string file;
+};
+
+bool ParseInteger(const char* text, long long& value) {
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtoll(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0';
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    bool headless = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (arg == "--headless") {
+            headless = true;
+        } else if (arg == "--rate") {
+            const char* v = next();
+            char* end = nullptr;
+            if (!v)
+                return false;
+            options.rate = std::strtod(v, &end);
+            if (end == v || *end != '\0' || !(options.rate > 0.0) || options.rate > 100.0)
+                return false;
+            options.rateGiven = true;
+        } else if (arg == "--from" || arg == "--to" || arg == "--repeat") {
+            const char* v = next();
+            long long value = 0;
+            if (!v || !ParseInteger(v, value) || value < 0)
+                return false;
+            (arg == "--from" ? options.from : arg == "--to" ? options.to : options.repeat) = value;
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            return false;
+        } else if (options.file.empty()) {
+            options.file = arg;
+        } else {
+            return false;
+        }
+    }
+    // Playing in a window needs the player window; only headless play is offered here.
+    return headless && !options.file.empty() && options.repeat >= 1 && options.from <= INT32_MAX &&
+           options.to <= INT32_MAX;
+}
+
+// Prints the notifications and drives continuous play.
+class CHeadlessPlayer : public IPlayNotify {
+public:
+    explicit CHeadlessPlayer(const Options& options) : m_options(options) {}
+
+    void OnPlayEnd(CPlayCtx* ctx) override {
+        CheckClip(ctx);
+        Print("play-end");
+        if (++m_plays >= m_options.repeat) {
+            m_finished = true;
+            QCoreApplication::exit(kExitOk);
+            return;
+        }
+        // Continuous play: back to the start (of the selection) and on.
+        ctx->Seek(0, true);
+        ctx->Run();
+    }
+    void OnPlayListChanged(CPlayCtx* ctx) override {
+        Print("playlist-changed");
+        CheckClip(ctx);
+    }
+    void OnPlayNotify(CPlayCtx* ctx, int32_t code, int32_t param) override {
+        static const char* const names[] = {"open-begin",      "open-done",     "open-failed",
+                                            "state-begin",     "state-done",    "state-failed",
+                                            "seek-wait-begin", "seek-wait-done"};
+        if (code < PN_OPEN_BEGIN || code > PN_SEEK_WAIT_DONE)
+            return;
+        Print(names[code - 1]);
+        CheckClip(ctx);
+    }
+    // A playlist may move to another clip of the same file without opening it.
+    void CheckClip(CPlayCtx* ctx) {
+        int clip = ctx->GetCurrentClip();
+        if (clip >= 0 && clip != m_clip) {
+            m_clip = clip;
+            std::printf("clip %d\n", clip);
+            std::fflush(stdout);
+        }
+    }
+    bool IsFinished() const { return m_finished; }
+
+private:
+    static void Print(const char* line) {
+        std::printf("%s\n", line);
+        std::fflush(stdout);
+    }
+    const Options& m_options;
+    long long m_plays = 0;
+    int m_clip = -1;
+    bool m_finished = false;
+};
+
+void PrintProgress(CPlayCtx& ctx) {
+    double pos = double(ctx.GetPosition()) / double(UNITS);
+    REFERENCE_TIME duration = ctx.GetDuration();
+    if (duration >= 0)
+        std::fprintf(stderr, "%.2f / %.2f s, rate %.2f\n", pos, double(duration) / double(UNITS),
+                     ctx.GetRate());
+    else
+        std::fprintf(stderr, "%.2f s, rate %.2f\n", pos, ctx.GetRate());
+}
+
+int RunPlay(int argc, char** argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    int qargc = 1;
+    QCoreApplication app(qargc, argv);
+    CHeadlessPlayer player(options);
+    CPlayCtx ctx;
+    int status = kExitFailure;
+    try {
+        ctx.Create(&player);
+        ctx.Open(options.file);
+        player.CheckClip(&ctx);
+        if (options.from >= 0 || options.to >= 0) {
+            REFERENCE_TIME from = options.from >= 0 ? MsToRefTime(options.from) : 0;
+            REFERENCE_TIME to = options.to >= 0 ? MsToRefTime(options.to) : ctx.GetDuration();
+            if (!ctx.SetSelection(from, to))
+                ThrowHResult(E_INVALIDARG);
+        }
+        ctx.Seek(0, true);
+        if (options.rateGiven && ctx.CanChangeRate())
+            ctx.SetRate(options.rate);
+        ctx.Run();
+        QTimer progress;
+        QObject::connect(&progress, &QTimer::timeout,
+                         [&] { ReportExceptions([&] { PrintProgress(ctx); }); });
+        progress.start(500);
+        QTimer clipWatch;
+        QObject::connect(&clipWatch, &QTimer::timeout, [&] { player.CheckClip(&ctx); });
+        clipWatch.start(50);
+        status = app.exec();
+        if (!player.IsFinished())
+            status = kExitFailure;
+    } catch (const CException& e) {
+        std::fprintf(stderr, "%s\n", BuildErrorText(e, 0).c_str());
+        status = kExitFailure;
+    }
+    try {
+        ctx.Close();
+    } catch (const CException&) {
+    }
+    ctx.Shutdown();
+    return status;
+}
+
+CCommandRegistrar reg(
+    {"play",
+     "play --headless [--rate R] [--from MS] [--to MS] [--repeat N] FILE  play without a window",
+     &RunPlay});
+
+}  // namespace
