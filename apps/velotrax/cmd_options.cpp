@@ -70,7 +70,7 @@ bool Format(const CAppOpt& value, const std::string& as, std::string& out) {
         out = std::to_string(value.GetInt());
     } else if (as == "double") {
         char buf[64];
-        std::snprintf(buf, sizeof buf, "%.17g", value.GetDouble());
+        std::snprintf(buf, sizeof buf, "%.15g", value.GetDouble());
         out = buf;
     } else if (as == "string") {
         out = value.GetString();
