@@ -9,7 +9,7 @@ namespace {
 
 using T = EOptionType;
 
-constexpr COptionSpec kCatalogue[] = {
+constexpr COptionInfo kCatalogue[] = {
     // Bound by the player window to the panels.
     {"Settings", "VideoScale", T::integer, true, 1, nullptr, optIdVideoScale, optPanelVideo,
      "scaling mode of the video window: 0 original size, 1 maximum size, 2 best fit"},
@@ -88,7 +88,7 @@ int RecentFileNumber(const std::string& name) {
 
 }  // namespace
 
-CAppOpt COptionSpec::Default() const {
+CAppOpt COptionInfo::Default() const {
     if (!hasDefault)
         return CAppOpt();
     switch (type) {
@@ -104,11 +104,11 @@ CAppOpt COptionSpec::Default() const {
     return CAppOpt();
 }
 
-std::span<const COptionSpec> GetOptionCatalogue() {
+std::span<const COptionInfo> GetOptionCatalogue() {
     return kCatalogue;
 }
 
-const COptionSpec* FindOptionSpec(const std::string& section, const std::string& name) {
+const COptionInfo* FindOptionInfo(const std::string& section, const std::string& name) {
     const std::string sec = section.empty() ? kSectionSettings : section;
     std::string wanted = name;
     if (va::EqualsNoCase(sec, kSectionFiles)) {
@@ -117,18 +117,18 @@ const COptionSpec* FindOptionSpec(const std::string& section, const std::string&
         if (RecentFileNumber(name) > 0)
             wanted = "File%d";
     }
-    for (const COptionSpec& spec : kCatalogue)
-        if (va::EqualsNoCase(spec.section, sec) && va::EqualsNoCase(spec.name, wanted))
-            return &spec;
+    for (const COptionInfo& info : kCatalogue)
+        if (va::EqualsNoCase(info.section, sec) && va::EqualsNoCase(info.name, wanted))
+            return &info;
     return nullptr;
 }
 
-const COptionSpec* FindOptionSpecById(int id) {
+const COptionInfo* FindOptionInfoById(int id) {
     if (id < 0)
         return nullptr;
-    for (const COptionSpec& spec : kCatalogue)
-        if (spec.id == id)
-            return &spec;
+    for (const COptionInfo& info : kCatalogue)
+        if (info.id == id)
+            return &info;
     return nullptr;
 }
 

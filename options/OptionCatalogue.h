@@ -52,7 +52,7 @@ enum EPlayOptId : int {
     optIdHelpCmd = 30,
 };
 
-struct COptionSpec {
+struct COptionInfo {
     const char* section;
     const char* name;  // empty for a whole section; "File%d" for the recent-file names
     EOptionType type;
@@ -68,13 +68,13 @@ struct COptionSpec {
 };
 
 // Every entry, in the order of the catalogue.
-std::span<const COptionSpec> GetOptionCatalogue();
+std::span<const COptionInfo> GetOptionCatalogue();
 // The entry of a setting (section empty means "Settings"; names compare
 // without regard to case, as the registry does); "LastFile2" and the
 // "File%d" names of "Files" find their entries. Null when unknown.
-const COptionSpec* FindOptionSpec(const std::string& section, const std::string& name);
+const COptionInfo* FindOptionInfo(const std::string& section, const std::string& name);
 // The entry bound under an option id, or null.
-const COptionSpec* FindOptionSpecById(int id);
+const COptionInfo* FindOptionInfoById(int id);
 
 constexpr const char* kSectionSettings = "Settings";
 constexpr const char* kSectionFiles = "Files";

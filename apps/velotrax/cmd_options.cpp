@@ -140,8 +140,8 @@ int Get(std::vector<std::string> args) {
     CAppOpt value = GetAppOptions().GetOption(args[0], args[1]);
     if (value.IsEmpty()) {
         // Nothing stored: the catalogue's default, when there is one.
-        const COptionSpec* spec = FindOptionSpec(args[0], args[1]);
-        if (spec && spec->hasDefault && Format(spec->Default(), as, out))
+        const COptionInfo* info = FindOptionInfo(args[0], args[1]);
+        if (info && info->hasDefault && Format(info->Default(), as, out))
             std::printf("%s\n", out.c_str());
         return kExitFailure;
     }

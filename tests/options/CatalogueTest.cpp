@@ -9,9 +9,9 @@
 namespace {
 
 int32_t DefaultInt(const char* section, const char* name) {
-    const COptionSpec* spec = FindOptionSpec(section, name);
-    EXPECT_NE(spec, nullptr) << name;
-    return spec ? spec->Default().GetInt() : -999;
+    const COptionInfo* info = FindOptionInfo(section, name);
+    EXPECT_NE(info, nullptr) << name;
+    return info ? info->Default().GetInt() : -999;
 }
 
 TEST(Catalogue, DefaultsWithNothingStored) {
@@ -28,28 +28,28 @@ TEST(Catalogue, DefaultsWithNothingStored) {
     EXPECT_EQ(DefaultInt("settings", "vmraspectratio"), 1);
     // Bools come as bools, so a panel reading them sees true or false.
     EXPECT_NE(
-        dynamic_cast<const CAppOptValueBool*>(FindOptionSpec("", "FlatLook")->Default().GetValue()),
+        dynamic_cast<const CAppOptValueBool*>(FindOptionInfo("", "FlatLook")->Default().GetValue()),
         nullptr);
     // Settings without a default read as empty.
-    EXPECT_TRUE(FindOptionSpec("", "ImgQuality")->Default().IsEmpty());
-    EXPECT_TRUE(FindOptionSpec("Files", "LastFile")->Default().IsEmpty());
-    EXPECT_EQ(FindOptionSpec("", "NoSuchSetting"), nullptr);
-    EXPECT_EQ(FindOptionSpec("Files", "VideoScale"), nullptr);
+    EXPECT_TRUE(FindOptionInfo("", "ImgQuality")->Default().IsEmpty());
+    EXPECT_TRUE(FindOptionInfo("Files", "LastFile")->Default().IsEmpty());
+    EXPECT_EQ(FindOptionInfo("", "NoSuchSetting"), nullptr);
+    EXPECT_EQ(FindOptionInfo("Files", "VideoScale"), nullptr);
 }
 
 TEST(Catalogue, IdsAreUniqueAndFindTheirEntries) {
     std::set<int> ids;
-    for (const COptionSpec& spec : GetOptionCatalogue()) {
-        if (spec.id == optIdNone)
+    for (const COptionInfo& info : GetOptionCatalogue()) {
+        if (info.id == optIdNone)
             continue;
-        EXPECT_TRUE(ids.insert(spec.id).second) << spec.name;
-        EXPECT_EQ(FindOptionSpecById(spec.id), &spec);
+        EXPECT_TRUE(ids.insert(info.id).second) << info.name;
+        EXPECT_EQ(FindOptionInfoById(info.id), &info);
     }
     EXPECT_EQ(ids.size(), 27u);
-    EXPECT_STREQ(FindOptionSpecById(optIdPlayCont)->name, "PlayCont");
-    EXPECT_EQ(FindOptionSpecById(optIdSyncVideoPos)->panels, unsigned(optPanelBoth));
-    EXPECT_STREQ(FindOptionSpecById(optIdFiles)->section, "Files");
-    EXPECT_EQ(FindOptionSpecById(25), nullptr);
+    EXPECT_STREQ(FindOptionInfoById(optIdPlayCont)->name, "PlayCont");
+    EXPECT_EQ(FindOptionInfoById(optIdSyncVideoPos)->panels, unsigned(optPanelBoth));
+    EXPECT_STREQ(FindOptionInfoById(optIdFiles)->section, "Files");
+    EXPECT_EQ(FindOptionInfoById(25), nullptr);
 }
 
 TEST(Catalogue, RecentFileNamesAndTheirLimit) {
@@ -64,8 +64,8 @@ TEST(Catalogue, RecentFileNamesAndTheirLimit) {
     EXPECT_EQ(ParseRecentFileOptionName("File2x", 50), 0);
     EXPECT_EQ(LastFileOptionName(0), "LastFile");
     EXPECT_EQ(LastFileOptionName(1), "LastFile2");
-    EXPECT_EQ(FindOptionSpec("Files", "LastFile2"), FindOptionSpec("Files", "LastFile"));
-    EXPECT_STREQ(FindOptionSpec("Files", "File12")->name, "File%d");
+    EXPECT_EQ(FindOptionInfo("Files", "LastFile2"), FindOptionInfo("Files", "LastFile"));
+    EXPECT_STREQ(FindOptionInfo("Files", "File12")->name, "File%d");
 }
 
 TEST(Catalogue, FramePlacementIsReadFromPos) {
