@@ -171,6 +171,25 @@ constexpr Text kMediaTexts[] = {
      "Der Vorgang ist nicht möglich, weil die Zeit abgelaufen ist."},
     {VFW_E_FRAME_STEP_UNSUPPORTED, "Frame step is not supported on this configuration.",
      "Das Weiterschalten um einzelne Bilder wird in dieser Konfiguration nicht unterstützt."},
+    // Success codes the media graph reports.
+    {VFW_S_STATE_INTERMEDIATE, "The state transition has not completed.",
+     "Der Zustandswechsel ist noch nicht abgeschlossen."},
+    {VFW_S_PARTIAL_RENDER, "Some of the streams in this movie are in an unsupported format.",
+     "Einige Datenströme in diesem Film liegen in einem nicht unterstützten Format vor."},
+    {VFW_S_AUDIO_NOT_RENDERED,
+     "The file is playing, but the audio stream cannot be played back: no suitable decompressor "
+     "or audio output was found.",
+     "Die Datei wird wiedergegeben, aber der Audiodatenstrom nicht: Es wurde kein geeigneter "
+     "Decoder oder keine Audioausgabe gefunden."},
+    {VFW_S_VIDEO_NOT_RENDERED,
+     "The file is playing, but the video stream cannot be played back: no suitable decompressor "
+     "could be found.",
+     "Die Datei wird wiedergegeben, aber der Videodatenstrom nicht: Es wurde kein geeigneter "
+     "Decoder gefunden."},
+    {HR(0x0004022D),  // VFW_S_DUPLICATE_NAME
+     "A filter was added under a modified name because its name was already in use.",
+     "Ein Filter wurde unter einem geänderten Namen hinzugefügt, weil sein Name schon vergeben "
+     "war."},
 };
 
 // The system's messages, with the trailing line break the system writes.

@@ -582,8 +582,10 @@ HRESULT CFilterGraph::Reconnect(IPin* ppin) {
         return VFW_E_NOT_IN_GRAPH;
     if (!gst_pad_is_linked(pin->Pad()))
         return VFW_E_NOT_CONNECTED;
-    gst_pad_send_event(GST_PAD_DIRECTION(pin->Pad()) == GST_PAD_SINK ? pin->Pad() : pin->Pad(),
-                       gst_event_new_reconfigure());
+    if (GST_PAD_DIRECTION(pin->Pad()) == GST_PAD_SINK)
+        gst_pad_push_event(pin->Pad(), gst_event_new_reconfigure());  // travels upstream
+    else
+        gst_pad_send_event(pin->Pad(), gst_event_new_reconfigure());
     return S_OK;
 }
 
@@ -1210,6 +1212,10 @@ bool CFilterGraph::PipelineActive() const {
 void CFilterGraph::MarkEdited() {
     if (!PipelineActive())
         return;
+    // Let a preroll in progress finish first: then every streaming thread
+    // waits in a renderer, and the flush of a disconnected pin stops it
+    // there instead of it running into a pad that is no longer linked.
+    gst_element_get_state(m_pipeline, nullptr, nullptr, kLongestStateWaitMs * GST_MSECOND);
     REFERENCE_TIME pos = PositionNow();
     std::lock_guard guard(m_posLock);
     if (!m_needRestart) {

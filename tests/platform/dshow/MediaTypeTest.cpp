@@ -170,3 +170,49 @@ TEST(GstErrors, ErrorsMapToDistinctResults) {
 }
 
 }  // namespace
+
+#include "platform/com/ErrorText.h"
+
+namespace {
+
+// Every result the graph hands out reads as a sentence in both languages.
+TEST(GstErrors, GraphResultsHaveTexts) {
+    for (HRESULT hr : {VFW_E_NOT_FOUND,
+                       E_ACCESSDENIED,
+                       VFW_E_UNKNOWN_FILE_TYPE,
+                       VFW_E_FILE_TOO_SHORT,
+                       VFW_E_NO_DECOMPRESSOR,
+                       VFW_E_UNSUPPORTED_AUDIO,
+                       VFW_E_INVALID_FILE_FORMAT,
+                       VFW_E_TIMEOUT,
+                       VFW_E_CANNOT_RENDER,
+                       VFW_E_CANNOT_CONNECT,
+                       VFW_E_TYPE_NOT_ACCEPTED,
+                       INET_E_INVALID_URL,
+                       NS_E_PROTOCOL_NOT_SUPPORTED,
+                       VFW_E_CANNOT_LOAD_SOURCE_FILTER,
+                       VFW_E_NOT_STOPPED,
+                       VFW_E_NOT_IN_GRAPH,
+                       VFW_E_RUNTIME_ERROR,
+                       VFW_E_NO_ACCEPTABLE_TYPES,
+                       VFW_E_WRONG_STATE,
+                       VFW_E_NOT_CONNECTED,
+                       VFW_E_ALREADY_CONNECTED,
+                       VFW_E_INVALID_DIRECTION,
+                       VFW_E_NO_AUDIO_HARDWARE,
+                       VFW_E_UNSUPPORTED_STREAM,
+                       VFW_S_DUPLICATE_NAME,
+                       VFW_S_PARTIAL_RENDER,
+                       VFW_S_AUDIO_NOT_RENDERED,
+                       VFW_S_VIDEO_NOT_RENDERED,
+                       VFW_S_STATE_INTERMEDIATE}) {
+        for (LANGID language : {LANGID(0x0409), LANGID(0x0407)}) {
+            std::string text = AMGetErrorText(hr, language);
+            if (text.empty())
+                text = FormatSystemMessage(hr, language);
+            EXPECT_FALSE(text.empty()) << std::hex << hr << " " << language;
+        }
+    }
+}
+
+}  // namespace
