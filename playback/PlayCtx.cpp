@@ -4,6 +4,7 @@
 
 #include "playback/DecoderConfig.h"
 #include "playback/PlayCtxStrings.h"
+#include "playback/VaNetworkReader.h"
 #include "support/Exception.h"
 #include "support/Strings.h"
 
@@ -36,6 +37,7 @@ void CPlayCtx::CCheckEvent::OnEvent(long eventCode, LONG_PTR, LONG_PTR) {
 // ---------------------------------------------------------------- life cycle
 
 CPlayCtx::CPlayCtx() : m_thread(*this) {
+    RegisterNetworkReaderClass();
     m_graph->SetVmrTracking(true);
     m_graph->SetBuilderCallbackOwner(this);
 }

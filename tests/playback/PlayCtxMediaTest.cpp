@@ -135,3 +135,51 @@ TEST_F(PlayCtxMediaTest, MissingFileIsReportedByName) {
 }
 
 }  // namespace
+
+namespace {
+
+bool GraphHasReader(CPlayCtx& ctx) {
+    IGraphBuilder* graph = ctx.GetGraph()->GetGraph();
+    CComPtr<IBaseFilter> reader;
+    return graph && SUCCEEDED(graph->FindFilterByName("WM ASF Reader", &reader)) && reader;
+}
+
+TEST_F(PlayCtxMediaTest, WindowsMediaUrlsGoThroughTheNetworkReader) {
+    vtest::TempDir dir;
+    std::string copy = dir.File("clip.wmv");
+    vtest::WriteFile(copy, vtest::ReadFile(testmedia::VideoAudio()));
+    std::string url = "file://" + copy;
+    ASSERT_TRUE(CPlayCtx::UsesNetworkReader(url));
+    m_ctx.Open(url);
+    EXPECT_TRUE(GraphHasReader(m_ctx));
+    // Buffering states are reported for reader sources only.
+    EXPECT_EQ(
+        m_notify.m_codes,
+        (Codes{{PN_OPEN_BEGIN, 1}, {PN_OPEN_DONE, 0}, {PN_STATE_BEGIN, 0}, {PN_STATE_DONE, 0}}));
+    EXPECT_FALSE(m_ctx.IsSeekRestricted());
+    EXPECT_TRUE(m_ctx.CanSeek());
+    // The graph learns the length once the first frame arrived.
+    EXPECT_TRUE(vtest::PumpUntil([&] { return m_ctx.GetDuration() > 0; }, 10000));
+    EXPECT_NEAR(double(m_ctx.GetDuration()), 2.0 * kSecond, 0.1 * kSecond);
+    m_ctx.RunOrPause(true);
+    EXPECT_TRUE(vtest::PumpUntil([&] { return m_notify.m_ends == 1; }, 30000));
+}
+
+TEST_F(PlayCtxMediaTest, AFailingReaderLeavesNoTraceAndTheNameIsRenderedPlainly) {
+    vtest::TempDir dir;
+    std::string url = "file://" + dir.File("missing.wmv");
+    EXPECT_THROW(m_ctx.Open(url), CException);
+    EXPECT_FALSE(GraphHasReader(m_ctx));
+    EXPECT_EQ(m_notify.m_codes.back(), (std::pair<int32_t, int32_t>(PN_OPEN_FAILED, 0)));
+    EXPECT_EQ(m_ctx.GetState(), CPlayCtx::PlayNone);
+
+    // A name the reader cannot take at all is still played by the graph.
+    m_notify.m_codes.clear();
+    std::string local = dir.File("clip.wmv");
+    vtest::WriteFile(local, vtest::ReadFile(testmedia::Video25()));
+    m_ctx.Open(local);
+    EXPECT_FALSE(GraphHasReader(m_ctx));
+    EXPECT_EQ(m_notify.m_codes, (Codes{{PN_OPEN_BEGIN, 0}, {PN_OPEN_DONE, 0}}));
+}
+
+}  // namespace
