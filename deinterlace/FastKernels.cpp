@@ -524,8 +524,26 @@ VT_AVX2 inline __m256i SharpenHalf32(__m256i c, __m256i l, __m256i r, __m256i u,
         2);
 }
 
-VT_AVX2 inline __m256i PackedChannel(__m256i v, __m128i shift, __m256i mask) {
-    return _mm256_and_si256(_mm256_srl_epi16(v, shift), mask);
+// One channel of sixteen packed pixels, with the shift and mask known at
+// compile time (no shift for the lowest channel, no mask for the highest).
+template <int kShift, int kBits>
+VT_AVX2 inline __m256i PackedChannel(__m256i v) {
+    __m256i x = kShift ? _mm256_srli_epi16(v, kShift) : v;
+    if (kShift + kBits < 16)
+        x = _mm256_and_si256(x, _mm256_set1_epi16(static_cast<short>((1 << kBits) - 1)));
+    return x;
+}
+
+// The sharpened channel, saturated and moved back into place.
+template <int kShift, int kBits>
+VT_AVX2 inline __m256i SharpenPackedChannel(__m256i vc, __m256i vl, __m256i vr, __m256i vu,
+                                            __m256i vd, __m256i centreWeight, __m256i sideWeight) {
+    __m256i v = SharpenHalf32(PackedChannel<kShift, kBits>(vc), PackedChannel<kShift, kBits>(vl),
+                              PackedChannel<kShift, kBits>(vr), PackedChannel<kShift, kBits>(vu),
+                              PackedChannel<kShift, kBits>(vd), centreWeight, sideWeight);
+    v = _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()),
+                         _mm256_set1_epi16(static_cast<short>((1 << kBits) - 1)));
+    return kShift ? _mm256_slli_epi16(v, kShift) : v;
 }
 
 template <int kShiftR, int kBitsG, uint16_t kKeep>
@@ -535,10 +553,7 @@ VT_AVX2 void SharpenPackedAvx2(BYTE* frame, ptrdiff_t step, int width, int heigh
     const size_t lineBytes = size_t(width) * 2;
     const __m256i centreWeight = _mm256_set1_epi16(static_cast<short>(8 * level));
     const __m256i sideWeight = _mm256_set1_epi16(static_cast<short>(2 * level - 1));
-    const __m256i zero = _mm256_setzero_si256();
     const __m256i keep = _mm256_set1_epi16(static_cast<short>(kKeep));
-    const int shifts[3] = {kShiftR, 5, 0};
-    const int masks[3] = {31, (1 << kBitsG) - 1, 31};
     CLines<BYTE> w(lineBytes);
     std::memcpy(w.Current(), frame, lineBytes);
     std::memcpy(w.Below(), frame + step, lineBytes);
@@ -552,15 +567,12 @@ VT_AVX2 void SharpenPackedAvx2(BYTE* frame, ptrdiff_t step, int width, int heigh
             __m256i vc = Load32(c + 2 * x), vl = Load32(c + 2 * x - 2), vr = Load32(c + 2 * x + 2);
             __m256i vu = Load32(a + 2 * x), vd = Load32(b + 2 * x);
             __m256i r = _mm256_and_si256(vc, keep);
-            for (int ch = 0; ch < 3; ++ch) {
-                const __m256i m = _mm256_set1_epi16(static_cast<short>(masks[ch]));
-                const __m128i s = _mm_cvtsi32_si128(shifts[ch]);
-                __m256i v = SharpenHalf32(PackedChannel(vc, s, m), PackedChannel(vl, s, m),
-                                          PackedChannel(vr, s, m), PackedChannel(vu, s, m),
-                                          PackedChannel(vd, s, m), centreWeight, sideWeight);
-                v = _mm256_min_epi16(_mm256_max_epi16(v, zero), m);
-                r = _mm256_or_si256(r, _mm256_sll_epi16(v, s));
-            }
+            r = _mm256_or_si256(
+                r, SharpenPackedChannel<kShiftR, 5>(vc, vl, vr, vu, vd, centreWeight, sideWeight));
+            r = _mm256_or_si256(
+                r, SharpenPackedChannel<5, kBitsG>(vc, vl, vr, vu, vd, centreWeight, sideWeight));
+            r = _mm256_or_si256(
+                r, SharpenPackedChannel<0, 5>(vc, vl, vr, vu, vd, centreWeight, sideWeight));
             Store32(line + 2 * x, r);
         }
         for (; x <= width - 2; ++x) {
