@@ -19,8 +19,58 @@ namespace vtest {
 #define VT_NOTIMPL \
     { return E_NOTIMPL; }
 
-// A filter that only has a name, and optionally a file source that fails.
-class CFakeFilter : public CUnknownImpl<CFakeFilter, IBaseFilter, IFileSourceFilter> {
+// An unconnected output pin.
+class CFakeOutputPin : public CUnknownImpl<CFakeOutputPin, IPin> {
+public:
+    HRESULT Connect(IPin*, const AM_MEDIA_TYPE*) override VT_NOTIMPL;
+    HRESULT ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override VT_NOTIMPL;
+    HRESULT Disconnect() override { return S_FALSE; }
+    HRESULT ConnectedTo(IPin** out) override {
+        *out = nullptr;
+        return VFW_E_NOT_CONNECTED;
+    }
+    HRESULT ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
+    HRESULT QueryPinInfo(PIN_INFO*) override VT_NOTIMPL;
+    HRESULT QueryDirection(PIN_DIRECTION* d) override {
+        *d = PINDIR_OUTPUT;
+        return S_OK;
+    }
+    HRESULT QueryId(std::string*) override VT_NOTIMPL;
+    HRESULT QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
+    HRESULT EnumMediaTypes(IEnumMediaTypes**) override VT_NOTIMPL;
+};
+
+class CFakeEnumPins : public CUnknownImpl<CFakeEnumPins, IEnumPins> {
+public:
+    HRESULT Next(ULONG, IPin** out, ULONG* fetched) override {
+        if (m_done) {
+            if (fetched)
+                *fetched = 0;
+            return S_FALSE;
+        }
+        m_done = true;
+        auto* pin = new CFakeOutputPin();
+        pin->AddRef();
+        *out = pin;
+        if (fetched)
+            *fetched = 1;
+        return S_OK;
+    }
+    HRESULT Skip(ULONG) override VT_NOTIMPL;
+    HRESULT Reset() override {
+        m_done = false;
+        return S_OK;
+    }
+    HRESULT Clone(IEnumPins**) override VT_NOTIMPL;
+
+private:
+    bool m_done = false;
+};
+
+// A filter that only has a name; as a network reader it has one output pin,
+// a Load that fails unless told otherwise, and a play mode tests set.
+class CFakeFilter
+    : public CUnknownImpl<CFakeFilter, IBaseFilter, IFileSourceFilter, IWMReaderAdvanced2> {
 public:
     HRESULT QueryInterfaceExtra(REFIID riid, void** ppv) {
         *ppv = nullptr;
@@ -38,7 +88,12 @@ public:
     HRESULT GetState(DWORD, FILTER_STATE*) override VT_NOTIMPL;
     HRESULT SetSyncSource(IReferenceClock*) override { return S_OK; }
     HRESULT GetSyncSource(IReferenceClock**) override VT_NOTIMPL;
-    HRESULT EnumPins(IEnumPins**) override VT_NOTIMPL;
+    HRESULT EnumPins(IEnumPins** out) override {
+        auto* e = new CFakeEnumPins();
+        e->AddRef();
+        *out = e;
+        return S_OK;
+    }
     HRESULT FindPin(const char*, IPin**) override { return VFW_E_NOT_FOUND; }
     HRESULT QueryFilterInfo(FILTER_INFO* info) override {
         info->achName = m_name;
@@ -55,7 +110,19 @@ public:
         return m_loadResult;
     }
     HRESULT GetCurFile(std::string*, AM_MEDIA_TYPE*) override VT_NOTIMPL;
+    HRESULT GetPlayMode(WMT_PLAY_MODE* mode) override {
+        *mode = m_mode.load();
+        return S_OK;
+    }
+    HRESULT GetDownloadProgress(DWORD* percent, uint64_t* bytes, uint64_t* left) override {
+        *percent = m_percent.load();
+        *bytes = 0;
+        *left = 0;
+        return S_OK;
+    }
 
+    std::atomic<WMT_PLAY_MODE> m_mode{WMT_PLAY_MODE_LOCAL};
+    std::atomic<DWORD> m_percent{100};
     std::string m_name;
     std::string m_loaded;
     HRESULT m_loadResult = E_FAIL;

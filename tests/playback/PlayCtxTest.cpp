@@ -382,3 +382,54 @@ TEST_F(PlayCtxTest, GraphCompletionMovesToTheNextClip) {
 }
 
 }  // namespace
+
+namespace {
+
+// A clip of a network source that cannot seek yet: the play context runs
+// the graph, keeps the seek pending, and makes it once the download allows.
+TEST_F(PlayCtxTest, PendingSeekWaitsUntilTheStreamCanSeek) {
+    CComPtr<vtest::CFakeFilter> reader(new vtest::CFakeFilter());
+    reader->m_loadResult = S_OK;
+    reader->m_mode = WMT_PLAY_MODE_DOWNLOAD;
+    reader->m_percent = 40;
+    RegisterClassFactory(CLSID_WMAsfReader, [&](IUnknown*, REFIID riid, void** ppv) {
+        return reader->QueryInterface(riid, ppv);
+    });
+    std::string asx = m_dir.File("net.asx");
+    vtest::WriteFile(asx,
+                     "<asx version=\"3.0\"><entry><ref href=\"http://example.invalid/a.wmv\"/>"
+                     "<starttime value=\"0:0:5\"/><duration value=\"0:0:3\"/></entry></asx>");
+    m_ctx.Open(asx);
+    UnregisterClassFactory(CLSID_WMAsfReader);
+
+    EXPECT_EQ(reader->m_name, "WM ASF Reader");
+    EXPECT_TRUE(m_ctx.IsSeekRestricted());
+    EXPECT_FALSE(m_ctx.CanSeek());
+    // Reader sources report their state changes, and the waiting seek.
+    EXPECT_EQ(m_notify.m_codes, (Codes{{PN_OPEN_BEGIN, 1},
+                                       {PN_OPEN_DONE, 0},
+                                       {PN_STATE_BEGIN, 0},
+                                       {PN_STATE_DONE, 0},
+                                       {PN_SEEK_WAIT_BEGIN, 0}}));
+    EXPECT_EQ(m_ctx.GetState(), CPlayCtx::PlayRunning);
+    EXPECT_EQ(m_ctx.GetPendingSeek(), 5 * kSecond);
+    EXPECT_EQ(Graph().m_position.load(), 0);
+    // The playlist's position is the pending target, that is the clip's start.
+    EXPECT_EQ(m_ctx.GetPosition(), 0);
+
+    // While the download is incomplete, the worker keeps waiting.
+    vtest::PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(m_ctx.GetPendingSeek(), 5 * kSecond);
+    EXPECT_EQ(m_notify.m_codes.size(), 5u);
+
+    reader->m_percent = 100;
+    ASSERT_TRUE(vtest::PumpUntil([&] {
+        return m_notify.m_codes.back() == std::pair<int32_t, int32_t>(PN_SEEK_WAIT_DONE, 0);
+    }));
+    EXPECT_EQ(Graph().m_position.load(), 5 * kSecond);
+    EXPECT_EQ(m_ctx.GetPendingSeek(), 0);
+    EXPECT_EQ(m_ctx.GetState(), CPlayCtx::PlayPaused);
+    EXPECT_EQ(Graph().m_state.load(), State_Paused);
+}
+
+}  // namespace
