@@ -1212,10 +1212,15 @@ bool CFilterGraph::PipelineActive() const {
 void CFilterGraph::MarkEdited() {
     if (!PipelineActive())
         return;
+    {
+        std::lock_guard guard(m_posLock);
+        if (m_needRestart)
+            return;  // already being edited: the flow is stopped
+    }
     // Let a preroll in progress finish first: then every streaming thread
     // waits in a renderer, and the flush of a disconnected pin stops it
     // there instead of it running into a pad that is no longer linked.
-    gst_element_get_state(m_pipeline, nullptr, nullptr, kLongestStateWaitMs * GST_MSECOND);
+    gst_element_get_state(m_pipeline, nullptr, nullptr, kEditWaitMs * GST_MSECOND);
     REFERENCE_TIME pos = PositionNow();
     std::lock_guard guard(m_posLock);
     if (!m_needRestart) {

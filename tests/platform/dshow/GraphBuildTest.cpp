@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QObject>
 #include <set>
 
 #include "platform/com/Stream.h"
@@ -266,6 +267,62 @@ TEST(GraphFile, RefusesWhatAGraphFileMustNotDo) {
     std::string storage("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
     storage += std::string(504, '\0');
     EXPECT_EQ(VFW_E_INVALID_FILE_FORMAT, load(storage));
+}
+
+// A renderer whose input changes size reports it; the window state follows.
+TEST(GraphBuild, SizeChangesAndWindowState) {
+    CGraph g;
+    ASSERT_EQ(S_OK, g.builder->RenderFile(testmedia::Video25().c_str(), nullptr));
+    g.control->Pause();
+    ASSERT_TRUE(g.Settle());
+    g.control->Stop();
+    CComPtr<IBaseFilter> renderer = Named(g, "Video Renderer");
+    CComPtr<IPin> in = PinOf(renderer, "sink");
+    CComPtr<IPin> out;
+    ASSERT_EQ(S_OK, in->ConnectedTo(&out));
+    ASSERT_EQ(S_OK, g.builder->Disconnect(out));
+    CComPtr<IBaseFilter> scale = CreateElementFilter("videoscale");
+    CComPtr<IBaseFilter> size = CreateElementFilter("capsfilter");
+    GstCaps* caps = gst_caps_from_string("video/x-raw,width=160,height=120");
+    g_object_set(static_cast<CElementFilter*>(size.Get())->Element(), "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    ASSERT_EQ(S_OK, g.builder->AddFilter(scale, "Scale"));
+    ASSERT_EQ(S_OK, g.builder->AddFilter(size, "Size"));
+    ASSERT_EQ(S_OK, g.builder->ConnectDirect(out, PinOf(scale, "sink"), nullptr));
+    ASSERT_EQ(S_OK, g.builder->ConnectDirect(PinOf(scale, "src"), PinOf(size, "sink"), nullptr));
+    ASSERT_EQ(S_OK, g.builder->ConnectDirect(PinOf(size, "src"), in, nullptr));
+    g.control->Pause();
+    LONG_PTR packed = 0;
+    ASSERT_TRUE(g.WaitEvent(EC_VIDEO_SIZE_CHANGED, &packed));
+    EXPECT_EQ(160, packed & 0xFFFF);
+    EXPECT_EQ(120, (packed >> 16) & 0xFFFF);
+    ASSERT_TRUE(g.Settle());
+    CComPtr<IBasicVideo> video = g.builder;
+    LONG w = 0, h = 0;
+    EXPECT_EQ(S_OK, video->GetVideoSize(&w, &h));
+    EXPECT_EQ(160, w);
+    EXPECT_EQ(120, h);
+
+    CComPtr<IVideoWindow> window = g.builder;
+    ASSERT_TRUE(window);
+    LONG l, t, ww, wh;
+    EXPECT_EQ(S_OK, window->GetWindowPosition(&l, &t, &ww, &wh));
+    EXPECT_EQ(160, ww);  // until placed, the video's own size
+    EXPECT_EQ(S_OK, window->SetWindowPosition(10, 20, 300, 200));
+    EXPECT_EQ(S_OK, window->GetWindowPosition(&l, &t, &ww, &wh));
+    EXPECT_EQ((std::vector<LONG>{10, 20, 300, 200}), (std::vector<LONG>{l, t, ww, wh}));
+    // Losing the owner while in full screen ends full screen and says so.
+    QObject host, other;
+    EXPECT_EQ(S_OK, window->put_Owner(&host));
+    EXPECT_EQ(S_OK, window->put_FullScreenMode(OATRUE));
+    EXPECT_EQ(S_OK, window->put_Owner(&other));
+    EXPECT_TRUE(g.WaitEvent(EC_FULLSCREEN_LOST, nullptr, 0));
+    LONG full = OATRUE;
+    window->get_FullScreenMode(&full);
+    EXPECT_EQ(OAFALSE, full);
+    OAHWND owner = nullptr;
+    window->get_Owner(&owner);
+    EXPECT_EQ(&other, owner);
 }
 
 }  // namespace
