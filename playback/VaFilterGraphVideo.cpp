@@ -234,11 +234,16 @@ void CVaFilterGraphRep::UpdateVideoPosition() {
 }
 
 void CVaFilterGraphRep::Repaint() {
-    UpdateVideoPosition();
-    if (QWidget* host = qobject_cast<QWidget*>(m_hostWnd.data())) {
-        if (!m_hidden)
-            host->update();
+    QWidget* host = qobject_cast<QWidget*>(m_hostWnd.data());
+    // Widgets are painted on their own thread only: from the worker thread
+    // the host is asked to lay out and repaint itself.
+    if (host && host->thread() != QThread::currentThread()) {
+        QCoreApplication::postEvent(host, new QEvent(static_cast<QEvent::Type>(WM_VA_VIDEOLAYOUT)));
+        return;
     }
+    UpdateVideoPosition();
+    if (host && !m_hidden)
+        host->update();
 }
 
 void CVaFilterGraphRep::OnVideoEvent(LONG code, LONG_PTR param1, bool updateNow) {

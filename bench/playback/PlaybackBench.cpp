@@ -1,0 +1,203 @@
+// Playback benchmarks on a 1080p clip (made on first use):
+//  - first frame: from RenderFile until the paused graph shows its first
+//    frame, beside a playbin pipeline prerolling the same file;
+//  - playing: process CPU time to play the clip at rate 1, beside
+//    "filesrc ! decodebin ! videoconvert ! fakesink sync=true".
+// The GStreamer pipelines run in this process, so start-up costs of a
+// separate program do not enter the comparison.
+#include <benchmark/benchmark.h>
+#include <gst/gst.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/dshow/DShow.h"
+#include "platform/sync/Sync.h"
+#include "playback/VaFilterGraph.h"
+#include "support/Exception.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string& Clip() {
+    static const std::string path = [] {
+        std::string dir = VELOTRAX_BENCH_MEDIA_DIR;
+        std::string clip = dir + "/clip1080.webm";
+        struct stat info {};
+        if (stat(clip.c_str(), &info) == 0 && info.st_size > 0)
+            return clip;
+        mkdir(dir.c_str(), 0755);
+        std::string temp = dir + "/.clip1080.webm";
+        std::vector<std::string> args = {
+            VELOTRAX_GST_LAUNCH,
+            "-q",
+            "videotestsrc",
+            "num-buffers=100",
+            "pattern=zone-plate",
+            "kx2=20",
+            "ky2=20",
+            "kt=1",
+            "!",
+            "video/x-raw,format=I420,width=1920,height=1080,framerate=25/1",
+            "!",
+            "vp8enc",
+            "deadline=1",
+            "cpu-used=16",
+            "threads=2",
+            "target-bitrate=8000000",
+            "!",
+            "webmmux",
+            "!",
+            "filesink",
+            "location=" + temp};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        int status = -1;
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0)
+            waitpid(pid, &status, 0);
+        if (status != 0 || std::rename(temp.c_str(), clip.c_str()) != 0) {
+            std::fprintf(stderr, "could not make %s\n", clip.c_str());
+            return std::string();
+        }
+        return clip;
+    }();
+    return path;
+}
+
+QCoreApplication* App() {
+    static int argc = 1;
+    static char name[] = "playback_bench";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = new QCoreApplication(argc, argv);
+    return app;
+}
+
+// Sets the pipeline's state and waits until the change is complete.
+bool SetStateAndWait(GstElement* pipeline, GstState state) {
+    if (gst_element_set_state(pipeline, state) == GST_STATE_CHANGE_FAILURE)
+        return false;
+    return gst_element_get_state(pipeline, nullptr, nullptr, 30 * GST_SECOND) ==
+           GST_STATE_CHANGE_SUCCESS;
+}
+
+bool WaitForEos(GstElement* pipeline) {
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* message = gst_bus_timed_pop_filtered(
+        bus, 60 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    bool eos = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+    if (message)
+        gst_message_unref(message);
+    gst_object_unref(bus);
+    return eos;
+}
+
+void FirstFrameWrapper(benchmark::State& state) {
+    App();
+    if (Clip().empty())
+        return state.SkipWithError("no clip");
+    for (auto _ : state)
+        try {
+            CVaFilterGraph graph;
+            graph->Reset(true);
+            graph->RenderFile(Clip());
+            graph->Pause();
+            graph->WaitForState();
+            std::vector<BYTE> dib;
+            if (!graph->GetCurrentImage(dib))
+                state.SkipWithError("no frame");
+            state.PauseTiming();
+            graph->Reset(true);
+            state.ResumeTiming();
+        } catch (const CException& e) {
+            state.SkipWithError(e.what());
+            break;
+        }
+}
+BENCHMARK(FirstFrameWrapper)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+
+void FirstFramePlaybin(benchmark::State& state) {
+    if (Clip().empty())
+        return state.SkipWithError("no clip");
+    gst_init(nullptr, nullptr);
+    std::string description =
+        "playbin uri=file://" + Clip() + " video-sink=fakesink audio-sink=fakesink";
+    for (auto _ : state) {
+        GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+        if (!SetStateAndWait(pipeline, GST_STATE_PAUSED))
+            state.SkipWithError("no preroll");
+        state.PauseTiming();
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(FirstFramePlaybin)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+
+struct CCompletion : CVaCheckEvent {
+    void OnEvent(long code, LONG_PTR, LONG_PTR) override {
+        if (code == EC_COMPLETE || code == EC_ERRORABORT)
+            last = code;
+    }
+    long last = 0;
+};
+
+void PlayWrapper(benchmark::State& state) {
+    App();
+    if (Clip().empty())
+        return state.SkipWithError("no clip");
+    for (auto _ : state)
+        try {
+            CVaFilterGraph graph;
+            graph->Reset(true);
+            graph->RenderFile(Clip());
+            CEvent* handle = graph->GetEventHandle();
+            graph->Run();
+            CCompletion sink;
+            for (int i = 0; i < 600 && !sink.last; ++i) {
+                WaitForSingleObject(*handle, 100);
+                graph->ProcessEvents(&sink);
+            }
+            if (sink.last != EC_COMPLETE)
+                state.SkipWithError("did not complete");
+        } catch (const CException& e) {
+            state.SkipWithError(e.what());
+            break;
+        }
+}
+BENCHMARK(PlayWrapper)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void PlayGstPipeline(benchmark::State& state) {
+    if (Clip().empty())
+        return state.SkipWithError("no clip");
+    gst_init(nullptr, nullptr);
+    std::string description =
+        "filesrc location=" + Clip() + " ! decodebin ! videoconvert ! fakesink sync=true";
+    for (auto _ : state) {
+        GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        if (!WaitForEos(pipeline))
+            state.SkipWithError("did not complete");
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+    }
+}
+BENCHMARK(PlayGstPipeline)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+}  // namespace
