@@ -76,7 +76,6 @@ public:
         *ppv = nullptr;
         if (riid == IMediaFilter::iid || riid == IPersist::iid) {
             *ppv = static_cast<IBaseFilter*>(this);
-            AddRef();
             return S_OK;
         }
         return E_NOINTERFACE;
@@ -179,7 +178,6 @@ public:
             *ppv = static_cast<IMediaEventEx*>(this);
         if (!*ppv)
             return E_NOINTERFACE;
-        AddRef();
         return S_OK;
     }
 

@@ -87,7 +87,6 @@ public:
         if (riid != IFilterGraph::iid)
             return E_NOINTERFACE;
         *ppv = static_cast<IGraphBuilder*>(this);
-        AddRef();
         return S_OK;
     }
     HRESULT AddFilter(IBaseFilter*, const char*) override VT_NOTIMPL;
@@ -142,7 +141,6 @@ public:
                 static_cast<IUnknown*>(static_cast<IBaseFilter*>(this)));
         if (!*ppv)
             return E_NOINTERFACE;
-        AddRef();
         return S_OK;
     }
     // IBaseFilter
