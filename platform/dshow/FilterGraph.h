@@ -5,6 +5,8 @@
 // position), Paused and Running are the pipeline's PAUSED and PLAYING.
 // Graph edits while data is prerolled flush the pads they touch; the next
 // Pause or Run restarts the flow at the position with a flushing seek.
+// Rates go to the pipeline as seeks; VELOTRAX_GRAPH_RATES=fixed makes the
+// graph refuse every rate but 1.0 (E_NOTIMPL), as many Windows sources do.
 #include <gst/gst.h>
 
 #include <QPointer>

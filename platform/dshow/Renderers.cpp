@@ -662,39 +662,33 @@ GstElement* MakeAudioSink() {
     return sink;
 }
 
-struct CAudioParts {
-    GstElement* bin;
-    GstElement* volume;
-    GstElement* panorama;
-};
-
-CAudioParts MakeAudioRendererBin() {
+// resample ! convert ! volume ! sink, behind one input pad.
+GstElement* MakeAudioRendererBin() {
     vagst::EnsureInit();
     GstElement* bin = gst_bin_new("Audio Renderer");
     GstElement* resample = gst_element_factory_make("audioresample", nullptr);
     GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
     GstElement* volume = gst_element_factory_make("volume", "volume");
     GstElement* sink = MakeAudioSink();
-    CAudioParts parts{bin, volume, nullptr};
     if (!resample || !convert || !volume || !sink) {
+        // Without its parts the renderer has no input and cannot be connected.
         for (GstElement* e : {resample, convert, volume, sink})
             if (e)
                 gst_object_unref(gst_object_ref_sink(e));
-        parts.volume = nullptr;
-        return parts;
+        return bin;
     }
     gst_bin_add_many(GST_BIN(bin), resample, convert, volume, sink, nullptr);
     gst_element_link_many(resample, convert, volume, sink, nullptr);
     GstPad* target = gst_element_get_static_pad(resample, "sink");
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
     gst_object_unref(target);
-    return parts;
+    return bin;
 }
 
 }  // namespace
 
 CAudioRendererFilter::CAudioRendererFilter()
-    : CElementFilterT(MakeAudioRendererBin().bin, CLSID_DSoundRender) {
+    : CElementFilterT(MakeAudioRendererBin(), CLSID_DSoundRender) {
     m_volumeElement = gst_bin_get_by_name(GST_BIN(m_core.Element()), "volume");
     if (m_volumeElement)
         gst_object_unref(m_volumeElement);  // the bin keeps it alive

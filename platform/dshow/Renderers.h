@@ -132,5 +132,4 @@ private:
     LONG m_volume = 0;
     LONG m_balance = 0;
     GstElement* m_volumeElement = nullptr;  // owned by the bin
-    GstElement* m_panorama = nullptr;       // owned by the bin, may be null
 };

@@ -319,6 +319,12 @@ TEST(GraphClock, RatesThePipelineRefuses) {
     double rate = 0;
     g.seeking->GetRate(&rate);
     EXPECT_EQ(1.0, rate);
+    // A graph set up like a source that cannot change its rate.
+    setenv("VELOTRAX_GRAPH_RATES", "fixed", 1);
+    EXPECT_EQ(E_NOTIMPL, g.seeking->SetRate(2.0));
+    EXPECT_EQ(S_OK, g.seeking->SetRate(1.0));
+    unsetenv("VELOTRAX_GRAPH_RATES");
+    EXPECT_EQ(S_OK, g.seeking->SetRate(2.0));
 }
 
 TEST(GraphClock, DefaultAndSystemClocks) {
