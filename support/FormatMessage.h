@@ -1,6 +1,6 @@
 #pragma once
 // Message formatting with numbered inserts, as FormatMessage does it for a
-// format string: %1 … %99 take the arguments, "%n!spec!" formats a number
+// format string: %1 … %99 take the arguments, "%n!conv!" formats a number
 // with a printf conversion (u, d, i, x, X, with flags and width), %% is a
 // per cent sign, %n a line break, %0 ends the message, and "%!" and "%." are
 // the literal characters.
