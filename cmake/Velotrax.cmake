@@ -35,20 +35,24 @@ function(velotrax_version_note target)
     target_sources(${target} PRIVATE ${out})
 endfunction()
 
-# velotrax_test(NAME SOURCES src... DEPS target... [LABELS l...] [TIMEOUT s])
-# One GoogleTest executable; each test case is its own CTest test.
+# velotrax_test(NAME SOURCES src... DEPS target... [LABELS l...] [TIMEOUT s]
+#               [PROPERTIES name value...])
+# One GoogleTest executable; each test case is its own CTest test. Test
+# discovery splits every list-valued property, so each property here has a
+# single value: only the first label is kept, and PROPERTIES takes
+# name/value pairs with single values (FIXTURES_REQUIRED, RUN_SERIAL, ...).
+# The test main sets the rest of the test environment itself.
 function(velotrax_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;PROPERTIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock velotrax_testmain)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
-    # One environment value only: gtest_discover_tests splits list values.
-    # The test main sets the rest of the test environment itself.
-    set(props TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+    set(props TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT QT_QPA_PLATFORM=offscreen ${ARG_PROPERTIES})
     if(ARG_LABELS)
-        list(APPEND props LABELS "${ARG_LABELS}")
+        list(GET ARG_LABELS 0 label)
+        list(APPEND props LABELS ${label})
     endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST

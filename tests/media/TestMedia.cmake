@@ -19,21 +19,18 @@ add_library(velotrax_test_media INTERFACE)
 target_compile_definitions(velotrax_test_media INTERFACE
     VELOTRAX_TEST_MEDIA_DIR="${VELOTRAX_TEST_MEDIA_DIR}")
 
-# velotrax_media_test(NAME SOURCES ... DEPS ... [LABELS ...] [ENV ...] [TIMEOUT s])
-# A GoogleTest executable whose cases need the clips; each case is its own
-# CTest test and requires the fixture. Audio goes to a silent sink.
+# velotrax_media_test(NAME SOURCES ... DEPS ... [LABELS ...] [TIMEOUT s])
+# A GoogleTest executable whose cases need the clips: velotrax_test() whose
+# cases require the fixture. Audio goes to a silent sink in tests.
 function(velotrax_media_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;ENV" ${ARGN})
-    add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE ${ARG_DEPS} velotrax_test_media GTest::gtest GTest::gmock
-                                          velotrax_testmain)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
-    gtest_discover_tests(${name}
-        DISCOVERY_MODE PRE_TEST
-        DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
-                   FIXTURES_REQUIRED VelotraxTestMedia
-                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELOTRAX_TEST=1;VELOTRAX_AUDIO_SINK=fakesink;${ARG_ENV}")
+    velotrax_test(${name}
+        SOURCES ${ARG_SOURCES}
+        DEPS ${ARG_DEPS} velotrax_test_media
+        LABELS ${ARG_LABELS} media
+        TIMEOUT ${ARG_TIMEOUT}
+        PROPERTIES FIXTURES_REQUIRED VelotraxTestMedia)
 endfunction()
