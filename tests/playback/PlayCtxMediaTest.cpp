@@ -183,3 +183,20 @@ TEST_F(PlayCtxMediaTest, AFailingReaderLeavesNoTraceAndTheNameIsRenderedPlainly)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PlayCtxMediaTest, SavedGraphsAreLoadedAndPlayed) {
+    vtest::TempDir dir;
+    std::string saved = dir.File("saved.GRF");
+    vtest::WriteFile(
+        saved, "filesrc location=\"" + testmedia::Video25() + "\" ! matroskademux ! vp8dec\n");
+    m_ctx.Open(saved);
+    EXPECT_EQ(m_notify.m_codes, (Codes{{PN_OPEN_BEGIN, 0}, {PN_OPEN_DONE, 0}}));
+    EXPECT_TRUE(m_ctx.HasVideo());
+    EXPECT_EQ(m_ctx.GetMediaName(), saved);
+    m_ctx.Run();
+    EXPECT_TRUE(vtest::PumpUntil([&] { return m_notify.m_ends == 1; }, 30000));
+}
+
+}  // namespace
