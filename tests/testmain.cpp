@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("VELOTRAX_TEST", "1", 1);
     setenv("VELOTRAX_AUDIO_SINK", "fakesink", 0);
+    // Programs the tests start (velotrax) inherit the leak-check rules.
+    setenv("LSAN_OPTIONS", "suppressions=" VELOTRAX_SOURCE_DIR "/tests/lsan.supp", 0);
     signal(SIGPIPE, SIG_IGN);
     std::string config =
         (std::filesystem::temp_directory_path() / "velotrax-config-XXXXXX").string();

@@ -91,8 +91,12 @@ bool CMutex::Lock(DWORD timeoutMs) {
         m_mutex.lock();
         return true;
     }
+    // An uncontended lock is taken without a timed wait, which thread
+    // checkers follow more reliably than a timed one.
+    if (m_mutex.try_lock())
+        return true;
     if (timeoutMs == 0)
-        return m_mutex.try_lock();
+        return false;
     return m_mutex.try_lock_for(std::chrono::milliseconds(timeoutMs));
 }
 
