@@ -2,6 +2,7 @@
 // play context without a window, reporting each notification on standard
 // output and the progress on standard error.
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <cerrno>
 #include <cstdio>
@@ -171,9 +172,26 @@ int RunPlay(int argc, char** argv) {
         if (options.rateGiven && ctx.CanChangeRate())
             ctx.SetRate(options.rate);
         ctx.Run();
+        // A graph that aborts while running stops moving without an end: after
+        // kStallMs without progress the command gives up instead of waiting forever.
+        constexpr qint64 kStallMs = 30000;
+        REFERENCE_TIME lastPosition = -1;
+        QElapsedTimer sinceProgress;
+        sinceProgress.start();
         QTimer progress;
-        QObject::connect(&progress, &QTimer::timeout,
-                         [&] { ReportExceptions([&] { PrintProgress(ctx); }); });
+        QObject::connect(&progress, &QTimer::timeout, [&] {
+            ReportExceptions([&] {
+                PrintProgress(ctx);
+                REFERENCE_TIME position = ctx.GetPosition();
+                if (position != lastPosition) {
+                    lastPosition = position;
+                    sinceProgress.restart();
+                } else if (sinceProgress.elapsed() > kStallMs) {
+                    std::fprintf(stderr, "velotrax: playback stopped making progress\n");
+                    QCoreApplication::exit(kExitFailure);
+                }
+            });
+        });
         progress.start(500);
         QTimer clipWatch;
         QObject::connect(&clipWatch, &QTimer::timeout, [&] { player.CheckClip(&ctx); });
