@@ -6,7 +6,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QImage>
 #include <algorithm>
+#include <cstring>
 
 #include "playback/VaAMGraphBuilderCallback.h"
 #include "playback/VaGraphUtil.h"
@@ -544,6 +546,55 @@ TEST_F(FilterGraph, LoadGraphFileRefusesCompoundFilesAndMissingFiles) {
     vtest::WriteFile(compound, std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1rest", 12));
     // The in-memory graph cannot restore anything.
     EXPECT_EQ(ErrorOf([&] { graph->LoadGraphFile(compound); }), E_NOINTERFACE);
+}
+
+// A packed DIB: header, 'palette' colour entries, then rows of 'bits' per pixel.
+std::vector<BYTE> MakeDib(LONG width, LONG height, WORD bits, DWORD clrUsed, size_t palette) {
+    BITMAPINFOHEADER header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biBitCount = bits;
+    header.biClrUsed = clrUsed;
+    size_t stride = ((size_t(width) * bits + 31) / 32) * 4;
+    std::vector<BYTE> dib(sizeof(header) + palette * 4 +
+                          stride * size_t(height < 0 ? -height : height));
+    std::memcpy(dib.data(), &header, sizeof(header));
+    return dib;
+}
+
+TEST_F(FilterGraph, CurrentImageFindsThePixelsAndRefusesHeadersPointingPastTheBuffer) {
+    CGraph* g = Create();
+    g->m_basicVideo = new fake::CBasicVideo();
+    std::vector<BYTE> dib;
+    BYTE* bits = nullptr;
+    EXPECT_FALSE(graph->GetCurrentImage(dib, &bits));  // no frame yet
+
+    // 24 bits, bottom-up: the last row in the buffer is the top of the picture.
+    g->m_basicVideo->m_dib = MakeDib(2, 2, 24, 0, 0);
+    std::vector<BYTE>& frame = g->m_basicVideo->m_dib;
+    frame[40 + 8 + 0] = 0x30;  // top-left pixel, blue
+    frame[40 + 8 + 1] = 0x20;  // green
+    frame[40 + 8 + 2] = 0x10;  // red
+    ASSERT_TRUE(graph->GetCurrentImage(dib, &bits));
+    EXPECT_EQ(bits - dib.data(), 40);
+    QImage image = graph->GetCurrentBitmap();
+    ASSERT_EQ(image.size(), QSize(2, 2));
+    EXPECT_EQ(image.pixel(0, 0), qRgb(0x10, 0x20, 0x30));
+    EXPECT_EQ(image.pixel(0, 1), qRgb(0, 0, 0));
+
+    // 8 bits with a full palette, and a palette size taken from biClrUsed.
+    g->m_basicVideo->m_dib = MakeDib(4, 1, 8, 0, 256);
+    ASSERT_TRUE(graph->GetCurrentImage(dib, &bits));
+    EXPECT_EQ(bits - dib.data(), 40 + 1024);
+    g->m_basicVideo->m_dib = MakeDib(4, 1, 8, 16, 16);
+    ASSERT_TRUE(graph->GetCurrentImage(dib, &bits));
+    EXPECT_EQ(bits - dib.data(), 40 + 64);
+    EXPECT_TRUE(graph->GetCurrentBitmap().isNull());  // only 24 and 32 bits become images
+
+    // A colour count that points the pixels past the end of the buffer.
+    g->m_basicVideo->m_dib = MakeDib(4, 1, 8, 100000, 0);
+    EXPECT_FALSE(graph->GetCurrentImage(dib, &bits));
+    EXPECT_EQ(bits, nullptr);
 }
 
 // ---- video window layout
