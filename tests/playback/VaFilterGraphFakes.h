@@ -267,42 +267,10 @@ inline HRESULT CPin::QueryPinInfo(PIN_INFO* info) {
     return S_OK;
 }
 
-// A renderer's frame access: hands out the DIB it was given.
-class CBasicVideo : public CUnknownImpl<CBasicVideo, IBasicVideo> {
-public:
-    FAKE_NOTIMPL(get_AvgTimePerFrame(REFTIME*))
-    FAKE_NOTIMPL(get_BitRate(LONG*))
-    FAKE_NOTIMPL(get_BitErrorRate(LONG*))
-    FAKE_NOTIMPL(get_VideoWidth(LONG*))
-    FAKE_NOTIMPL(get_VideoHeight(LONG*))
-    FAKE_NOTIMPL(SetSourcePosition(LONG, LONG, LONG, LONG))
-    FAKE_NOTIMPL(GetSourcePosition(LONG*, LONG*, LONG*, LONG*))
-    FAKE_NOTIMPL(SetDefaultSourcePosition())
-    FAKE_NOTIMPL(SetDestinationPosition(LONG, LONG, LONG, LONG))
-    FAKE_NOTIMPL(GetDestinationPosition(LONG*, LONG*, LONG*, LONG*))
-    FAKE_NOTIMPL(SetDefaultDestinationPosition())
-    FAKE_NOTIMPL(GetVideoSize(LONG*, LONG*))
-    FAKE_NOTIMPL(IsUsingDefaultSource())
-    FAKE_NOTIMPL(IsUsingDefaultDestination())
-    HRESULT GetCurrentImage(LONG* size, LONG* image) override {
-        if (m_dib.empty())
-            return E_UNEXPECTED;
-        if (!image) {
-            *size = static_cast<LONG>(m_dib.size());
-            return S_OK;
-        }
-        if (*size < static_cast<LONG>(m_dib.size()))
-            return E_OUTOFMEMORY;
-        std::memcpy(image, m_dib.data(), m_dib.size());
-        return S_OK;
-    }
-    std::vector<BYTE> m_dib;
-};
-
 // The graph: filters, direct connections, a state, seeking with a rate it
 // may refuse, a sync source and an event queue.
 class CGraph : public CUnknownImpl<CGraph, IGraphBuilder, IMediaControl, IMediaSeeking,
-                                   IMediaEventEx, IMediaFilter, IObjectWithSite> {
+                                   IMediaEventEx, IMediaFilter, IObjectWithSite, IBasicVideo> {
 public:
     // The graphs made through the class table, newest last.
     static std::vector<CGraph*>& Made() {
@@ -326,11 +294,13 @@ public:
                 g = nullptr;
     }
 
-    HRESULT QueryInterfaceExtra(REFIID riid, void** ppv) {
-        if (riid == IBasicVideo::iid && m_basicVideo)
-            return m_basicVideo->QueryInterface(riid, ppv);
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+    // Answers IBasicVideo only once it has a frame source.
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IBasicVideo::iid && !m_hasBasicVideo) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        return CUnknownImpl::QueryInterface(riid, ppv);
     }
     void Add(CFilter* filter) { m_filters.emplace_back(static_cast<IBaseFilter*>(filter)); }
     void Post(LONG code, LONG_PTR p1 = 0, LONG_PTR p2 = 0) {
@@ -534,6 +504,34 @@ public:
     }
     FAKE_NOTIMPL(GetSite(REFIID, void**))
 
+    // IBasicVideo: hands out the DIB it was given.
+    FAKE_NOTIMPL(get_AvgTimePerFrame(REFTIME*))
+    FAKE_NOTIMPL(get_BitRate(LONG*))
+    FAKE_NOTIMPL(get_BitErrorRate(LONG*))
+    FAKE_NOTIMPL(get_VideoWidth(LONG*))
+    FAKE_NOTIMPL(get_VideoHeight(LONG*))
+    FAKE_NOTIMPL(SetSourcePosition(LONG, LONG, LONG, LONG))
+    FAKE_NOTIMPL(GetSourcePosition(LONG*, LONG*, LONG*, LONG*))
+    FAKE_NOTIMPL(SetDefaultSourcePosition())
+    FAKE_NOTIMPL(SetDestinationPosition(LONG, LONG, LONG, LONG))
+    FAKE_NOTIMPL(GetDestinationPosition(LONG*, LONG*, LONG*, LONG*))
+    FAKE_NOTIMPL(SetDefaultDestinationPosition())
+    FAKE_NOTIMPL(GetVideoSize(LONG*, LONG*))
+    FAKE_NOTIMPL(IsUsingDefaultSource())
+    FAKE_NOTIMPL(IsUsingDefaultDestination())
+    HRESULT GetCurrentImage(LONG* size, LONG* image) override {
+        if (m_dib.empty())
+            return E_UNEXPECTED;
+        if (!image) {
+            *size = static_cast<LONG>(m_dib.size());
+            return S_OK;
+        }
+        if (*size < static_cast<LONG>(m_dib.size()))
+            return E_OUTOFMEMORY;
+        std::memcpy(image, m_dib.data(), m_dib.size());
+        return S_OK;
+    }
+
     struct CQueued {
         LONG code;
         LONG_PTR p1, p2;
@@ -556,7 +554,8 @@ public:
     OAHWND m_notify = nullptr;
     LONG m_msg = 0;
     IUnknown* m_site = nullptr;
-    CComPtr<CBasicVideo> m_basicVideo;
+    bool m_hasBasicVideo = false;
+    std::vector<BYTE> m_dib;
 };
 
 }  // namespace fake

@@ -564,14 +564,14 @@ std::vector<BYTE> MakeDib(LONG width, LONG height, WORD bits, DWORD clrUsed, siz
 
 TEST_F(FilterGraph, CurrentImageFindsThePixelsAndRefusesHeadersPointingPastTheBuffer) {
     CGraph* g = Create();
-    g->m_basicVideo = new fake::CBasicVideo();
+    g->m_hasBasicVideo = true;
     std::vector<BYTE> dib;
     BYTE* bits = nullptr;
     EXPECT_FALSE(graph->GetCurrentImage(dib, &bits));  // no frame yet
 
     // 24 bits, bottom-up: the last row in the buffer is the top of the picture.
-    g->m_basicVideo->m_dib = MakeDib(2, 2, 24, 0, 0);
-    std::vector<BYTE>& frame = g->m_basicVideo->m_dib;
+    g->m_dib = MakeDib(2, 2, 24, 0, 0);
+    std::vector<BYTE>& frame = g->m_dib;
     frame[40 + 8 + 0] = 0x30;  // top-left pixel, blue
     frame[40 + 8 + 1] = 0x20;  // green
     frame[40 + 8 + 2] = 0x10;  // red
@@ -583,16 +583,16 @@ TEST_F(FilterGraph, CurrentImageFindsThePixelsAndRefusesHeadersPointingPastTheBu
     EXPECT_EQ(image.pixel(0, 1), qRgb(0, 0, 0));
 
     // 8 bits with a full palette, and a palette size taken from biClrUsed.
-    g->m_basicVideo->m_dib = MakeDib(4, 1, 8, 0, 256);
+    g->m_dib = MakeDib(4, 1, 8, 0, 256);
     ASSERT_TRUE(graph->GetCurrentImage(dib, &bits));
     EXPECT_EQ(bits - dib.data(), 40 + 1024);
-    g->m_basicVideo->m_dib = MakeDib(4, 1, 8, 16, 16);
+    g->m_dib = MakeDib(4, 1, 8, 16, 16);
     ASSERT_TRUE(graph->GetCurrentImage(dib, &bits));
     EXPECT_EQ(bits - dib.data(), 40 + 64);
     EXPECT_TRUE(graph->GetCurrentBitmap().isNull());  // only 24 and 32 bits become images
 
     // A colour count that points the pixels past the end of the buffer.
-    g->m_basicVideo->m_dib = MakeDib(4, 1, 8, 100000, 0);
+    g->m_dib = MakeDib(4, 1, 8, 100000, 0);
     EXPECT_FALSE(graph->GetCurrentImage(dib, &bits));
     EXPECT_EQ(bits, nullptr);
 }
