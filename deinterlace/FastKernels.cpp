@@ -248,145 +248,6 @@ void SharpenPacked(BYTE* frame, ptrdiff_t step, int width, int height, int level
     }
 }
 
-// YUY2: the lines are held as planes of 32-bit blue, green and red values,
-// so that eight pixels convert and sharpen side by side.
-struct CPlanes {
-    explicit CPlanes(size_t n) : b(n), g(n), r(n) {}
-    std::vector<int32_t> b, g, r;
-};
-
-void Yuy2ToPlanesScalar(const BYTE* line, CPlanes& p, int from, int pairs) {
-    for (int m = from; m < pairs; ++m) {
-        const BYTE* mp = line + 4 * m;
-        for (int k = 0; k < 2; ++k) {
-            BYTE bgr[3];
-            Yuy2ToBgr(mp[2 * k], mp[1], mp[3], bgr);
-            p.b[size_t(2 * m + k)] = bgr[0];
-            p.g[size_t(2 * m + k)] = bgr[1];
-            p.r[size_t(2 * m + k)] = bgr[2];
-        }
-    }
-}
-
-void SharpenYuy2MacropixelScalar(int level, CPlanes& a, CPlanes& c, CPlanes& b, BYTE* line, int m) {
-    int sharp[2][3];
-    for (int k = 0; k < 2; ++k) {
-        size_t i = size_t(2 * m + k);
-        std::vector<int32_t>* planes[3][3] = {
-            {&a.b, &c.b, &b.b}, {&a.g, &c.g, &b.g}, {&a.r, &c.r, &b.r}};
-        for (int ch = 0; ch < 3; ++ch) {
-            const auto &pa = *planes[ch][0], &pc = *planes[ch][1], &pb = *planes[ch][2];
-            sharp[k][ch] = SharpenValue(level, pc[i], pc[i - 1], pc[i + 1], pa[i], pb[i], 255);
-        }
-    }
-    int y0 = BgrToY(sharp[0][0], sharp[0][1], sharp[0][2]);
-    int y1 = BgrToY(sharp[1][0], sharp[1][1], sharp[1][2]);
-    BYTE* mp = line + 4 * m;
-    mp[0] = static_cast<BYTE>(y0);
-    mp[1] = static_cast<BYTE>(BgrToChroma(sharp[0][0], y0, kChromaFactorU));
-    mp[2] = static_cast<BYTE>(y1);
-    mp[3] = static_cast<BYTE>(BgrToChroma(sharp[0][2], y0, kChromaFactorV));
-}
-
-__attribute__((target("avx2"))) inline __m256i Clamp255x8(__m256i v) {
-    return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), _mm256_set1_epi32(255));
-}
-
-__attribute__((target("avx2"))) void Yuy2ToPlanesAvx2(const BYTE* line, CPlanes& p, int pairs) {
-    const __m128i pickY = _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i pickU = _mm_setr_epi8(1, 1, 5, 5, 9, 9, 13, 13, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i pickV = _mm_setr_epi8(3, 3, 7, 7, 11, 11, 15, 15, -1, -1, -1, -1, -1, -1, -1, -1);
-    int m = 0;
-    for (; m + 4 <= pairs; m += 4) {
-        __m128i src = Load(line + 4 * m);
-        __m256i y = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(src, pickY));
-        __m256i u = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(src, pickU));
-        __m256i v = _mm256_cvtepu8_epi32(_mm_shuffle_epi8(src, pickV));
-        __m256i l = _mm256_mullo_epi32(_mm256_sub_epi32(y, _mm256_set1_epi32(16)),
-                                       _mm256_set1_epi32(76309));
-        __m256i b = _mm256_add_epi32(l, _mm256_mullo_epi32(u, _mm256_set1_epi32(132252)));
-        b = _mm256_srai_epi32(_mm256_sub_epi32(b, _mm256_set1_epi32(16895488)), 16);
-        __m256i g = _mm256_sub_epi32(l, _mm256_mullo_epi32(v, _mm256_set1_epi32(53281)));
-        g = _mm256_sub_epi32(g, _mm256_mullo_epi32(u, _mm256_set1_epi32(25625)));
-        g = _mm256_srai_epi32(_mm256_add_epi32(g, _mm256_set1_epi32(10132736)), 16);
-        __m256i r = _mm256_add_epi32(l, _mm256_mullo_epi32(v, _mm256_set1_epi32(104595)));
-        r = _mm256_srai_epi32(_mm256_sub_epi32(r, _mm256_set1_epi32(13355392)), 16);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(&p.b[size_t(2 * m)]), Clamp255x8(b));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(&p.g[size_t(2 * m)]), Clamp255x8(g));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(&p.r[size_t(2 * m)]), Clamp255x8(r));
-    }
-    Yuy2ToPlanesScalar(line, p, m, pairs);
-}
-
-__attribute__((target("avx2"))) inline __m256i Load8(const int32_t* p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-
-__attribute__((target("avx2"))) inline __m256i SharpenPlane(const std::vector<int32_t>& a,
-                                                            const std::vector<int32_t>& c,
-                                                            const std::vector<int32_t>& b, size_t i,
-                                                            __m256i centreWeight,
-                                                            __m256i sideWeight) {
-    __m256i sum = _mm256_add_epi32(_mm256_add_epi32(Load8(&c[i - 1]), Load8(&c[i + 1])),
-                                   _mm256_add_epi32(Load8(&a[i]), Load8(&b[i])));
-    __m256i v = _mm256_sub_epi32(_mm256_mullo_epi32(Load8(&c[i]), centreWeight),
-                                 _mm256_mullo_epi32(sum, sideWeight));
-    return Clamp255x8(_mm256_srai_epi32(v, 2));
-}
-
-__attribute__((target("avx2"))) inline __m256i Chroma8(__m256i blueOrRed, __m256i yMinus16,
-                                                       int factor) {
-    __m256i v = _mm256_sub_epi32(_mm256_slli_epi32(blueOrRed, 16),
-                                 _mm256_mullo_epi32(yMinus16, _mm256_set1_epi32(76310)));
-    v = _mm256_mullo_epi32(_mm256_srai_epi32(v, 10), _mm256_set1_epi32(factor));
-    return Clamp255x8(_mm256_srai_epi32(_mm256_add_epi32(v, _mm256_set1_epi32(8421376)), 16));
-}
-
-__attribute__((target("avx2"))) void SharpenYuy2Avx2(BYTE* frame, ptrdiff_t step, int width,
-                                                     int height, int level) {
-    if (width < 6 || height < 3)
-        return;
-    const int pairs = width / 2;
-    // Room for the widest vector read past the last pixel of a line.
-    const size_t n = size_t(width) + 8;
-    CPlanes planes[3] = {CPlanes(n), CPlanes(n), CPlanes(n)};
-    CPlanes *above = &planes[0], *cur = &planes[1], *below = &planes[2];
-    Yuy2ToPlanesAvx2(frame, *cur, pairs);
-    Yuy2ToPlanesAvx2(frame + step, *below, pairs);
-    const __m256i centreWeight = _mm256_set1_epi32(8 * level);
-    const __m256i sideWeight = _mm256_set1_epi32(2 * level - 1);
-    const __m256i evenLanes = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
-    for (int y = 1; y <= height - 2; ++y) {
-        std::swap(above, cur);
-        std::swap(cur, below);
-        Yuy2ToPlanesAvx2(frame + (y + 1) * step, *below, pairs);
-        BYTE* line = frame + y * step;
-        int m = 1;
-        // Four macropixels (eight pixels) at a time, up to macropixel pairs - 2.
-        for (; m + 4 <= pairs - 1; m += 4) {
-            size_t i = size_t(2 * m);
-            __m256i b = SharpenPlane(above->b, cur->b, below->b, i, centreWeight, sideWeight);
-            __m256i g = SharpenPlane(above->g, cur->g, below->g, i, centreWeight, sideWeight);
-            __m256i r = SharpenPlane(above->r, cur->r, below->r, i, centreWeight, sideWeight);
-            __m256i luma = _mm256_mullo_epi32(g, _mm256_set1_epi32(33039));
-            luma = _mm256_add_epi32(luma, _mm256_mullo_epi32(b, _mm256_set1_epi32(6416)));
-            luma = _mm256_add_epi32(luma, _mm256_mullo_epi32(r, _mm256_set1_epi32(16829)));
-            luma = _mm256_srai_epi32(_mm256_add_epi32(luma, _mm256_set1_epi32(1081344)), 16);
-            __m256i ym16 = _mm256_sub_epi32(luma, _mm256_set1_epi32(16));
-            __m256i u = Chroma8(b, ym16, kChromaFactorU);
-            __m256i v = Chroma8(r, ym16, kChromaFactorV);
-            // Even lane k: Y(k) | U(k) << 8 | Y(k+1) << 16 | V(k) << 24.
-            __m256i word = _mm256_or_si256(luma, _mm256_slli_epi32(u, 8));
-            word = _mm256_or_si256(word, _mm256_slli_epi32(v, 24));
-            word = _mm256_or_si256(word, _mm256_srli_epi64(luma, 16));
-            __m256i packed = _mm256_permutevar8x32_epi32(word, evenLanes);
-            Store(line + 4 * m, _mm256_castsi256_si128(packed));
-        }
-        for (; m <= pairs - 2; ++m)
-            SharpenYuy2MacropixelScalar(level, *above, *cur, *below, line, m);
-    }
-}
-
 // AVX2 versions of the averages and the byte sharpen pass: the same
 // arithmetic on 32 bytes at a time; what is left of a line goes to the SSE2
 // versions above.
@@ -524,64 +385,6 @@ VT_AVX2 inline __m256i SharpenHalf32(__m256i c, __m256i l, __m256i r, __m256i u,
         2);
 }
 
-// One channel of sixteen packed pixels, with the shift and mask known at
-// compile time (no shift for the lowest channel, no mask for the highest).
-template <int kShift, int kBits>
-VT_AVX2 inline __m256i PackedChannel(__m256i v) {
-    __m256i x = kShift ? _mm256_srli_epi16(v, kShift) : v;
-    if (kShift + kBits < 16)
-        x = _mm256_and_si256(x, _mm256_set1_epi16(static_cast<short>((1 << kBits) - 1)));
-    return x;
-}
-
-// The sharpened channel, saturated and moved back into place.
-template <int kShift, int kBits>
-VT_AVX2 inline __m256i SharpenPackedChannel(__m256i vc, __m256i vl, __m256i vr, __m256i vu,
-                                            __m256i vd, __m256i centreWeight, __m256i sideWeight) {
-    __m256i v = SharpenHalf32(PackedChannel<kShift, kBits>(vc), PackedChannel<kShift, kBits>(vl),
-                              PackedChannel<kShift, kBits>(vr), PackedChannel<kShift, kBits>(vu),
-                              PackedChannel<kShift, kBits>(vd), centreWeight, sideWeight);
-    v = _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()),
-                         _mm256_set1_epi16(static_cast<short>((1 << kBits) - 1)));
-    return kShift ? _mm256_slli_epi16(v, kShift) : v;
-}
-
-template <int kShiftR, int kBitsG, uint16_t kKeep>
-VT_AVX2 void SharpenPackedAvx2(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
-    if (width < 3 || height < 3)
-        return;
-    const size_t lineBytes = size_t(width) * 2;
-    const __m256i centreWeight = _mm256_set1_epi16(static_cast<short>(8 * level));
-    const __m256i sideWeight = _mm256_set1_epi16(static_cast<short>(2 * level - 1));
-    const __m256i keep = _mm256_set1_epi16(static_cast<short>(kKeep));
-    CLines<BYTE> w(lineBytes);
-    std::memcpy(w.Current(), frame, lineBytes);
-    std::memcpy(w.Below(), frame + step, lineBytes);
-    for (int y = 1; y <= height - 2; ++y) {
-        w.Advance();
-        std::memcpy(w.Below(), frame + (y + 1) * step, lineBytes);
-        const BYTE *a = w.Above(), *c = w.Current(), *b = w.Below();
-        BYTE* line = frame + y * step;
-        int x = 1;
-        for (; x + 16 <= width - 1; x += 16) {
-            __m256i vc = Load32(c + 2 * x), vl = Load32(c + 2 * x - 2), vr = Load32(c + 2 * x + 2);
-            __m256i vu = Load32(a + 2 * x), vd = Load32(b + 2 * x);
-            __m256i r = _mm256_and_si256(vc, keep);
-            r = _mm256_or_si256(
-                r, SharpenPackedChannel<kShiftR, 5>(vc, vl, vr, vu, vd, centreWeight, sideWeight));
-            r = _mm256_or_si256(
-                r, SharpenPackedChannel<5, kBitsG>(vc, vl, vr, vu, vd, centreWeight, sideWeight));
-            r = _mm256_or_si256(
-                r, SharpenPackedChannel<0, 5>(vc, vl, vr, vu, vd, centreWeight, sideWeight));
-            Store32(line + 2 * x, r);
-        }
-        for (; x <= width - 2; ++x) {
-            uint16_t v = SharpenWord<kShiftR, kBitsG, kKeep>(level, a, c, b, x);
-            std::memcpy(line + 2 * x, &v, 2);
-        }
-    }
-}
-
 template <int Bpp>
 VT_AVX2 void SharpenBytesAvx2(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
     if (width < 3 || height < 3)
@@ -621,6 +424,249 @@ VT_AVX2 void SharpenBytesAvx2(BYTE* frame, ptrdiff_t step, int width, int height
             if (Bpp == 4 && i % 4 == 3)
                 continue;
             line[i] = static_cast<BYTE>(SharpenByte(level, a, c, b, i, Bpp));
+        }
+    }
+}
+
+// The AVX2 sharpen pass of YUY2 works on planes:
+// each line is split once, when it first becomes the line below, into one
+// array of 16-bit values per channel. The pass over a line then loads its
+// five neighbours straight from the planes, and every channel of sixteen
+// pixels is sharpened with 16-bit arithmetic.
+struct CPlanes16 {
+    explicit CPlanes16(size_t n)
+        : ch{std::vector<int16_t>(n), std::vector<int16_t>(n), std::vector<int16_t>(n)} {}
+    std::vector<int16_t> ch[3];
+};
+
+// Rolling planes of the lines above, at and below the line being sharpened.
+class CPlaneWindow {
+public:
+    explicit CPlaneWindow(size_t n) : m_planes{CPlanes16(n), CPlanes16(n), CPlanes16(n)} {}
+    CPlanes16& Above() { return *m_above; }
+    CPlanes16& Current() { return *m_current; }
+    CPlanes16& Below() { return *m_below; }
+    void Advance() {
+        std::swap(m_above, m_current);
+        std::swap(m_current, m_below);
+    }
+
+private:
+    CPlanes16 m_planes[3];
+    CPlanes16 *m_above = &m_planes[0], *m_current = &m_planes[1], *m_below = &m_planes[2];
+};
+
+// Room past the last pixel of a line for the widest vector read.
+constexpr size_t kPlanePadding = 32;
+
+VT_AVX2 inline __m256i LoadPlane(const int16_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+VT_AVX2 inline void StorePlane(int16_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+// Channel 'ch' of sixteen pixels from x on, sharpened but not yet saturated.
+VT_AVX2 inline __m256i SharpenPlanes16(const CPlanes16& a, const CPlanes16& c, const CPlanes16& b,
+                                       int ch, size_t x, __m256i centreWeight, __m256i sideWeight) {
+    const int16_t* cur = c.ch[ch].data() + x;
+    __m256i sum = _mm256_add_epi16(
+        _mm256_add_epi16(LoadPlane(cur - 1), LoadPlane(cur + 1)),
+        _mm256_add_epi16(LoadPlane(a.ch[ch].data() + x), LoadPlane(b.ch[ch].data() + x)));
+    __m256i v = _mm256_sub_epi16(_mm256_mullo_epi16(LoadPlane(cur), centreWeight),
+                                 _mm256_mullo_epi16(sum, sideWeight));
+    return _mm256_srai_epi16(v, 2);
+}
+
+VT_AVX2 inline __m256i Saturate16(__m256i v, __m256i maxValue) {
+    return _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()), maxValue);
+}
+
+inline int SharpenPlanesScalar(int level, const CPlanes16& a, const CPlanes16& c,
+                               const CPlanes16& b, int ch, size_t x, int maxValue) {
+    const int16_t* cur = c.ch[ch].data();
+    return SharpenValue(level, cur[x], cur[x - 1], cur[x + 1], a.ch[ch][x], b.ch[ch][x], maxValue);
+}
+
+// One channel of sixteen packed pixels, with the shift and mask known at
+// compile time (no shift for the lowest channel, no mask for the highest).
+template <int kShift, int kBits>
+VT_AVX2 inline __m256i PackedChannel(__m256i v) {
+    __m256i x = kShift ? _mm256_srli_epi16(v, kShift) : v;
+    if (kShift + kBits < 16)
+        x = _mm256_and_si256(x, _mm256_set1_epi16(static_cast<short>((1 << kBits) - 1)));
+    return x;
+}
+
+// The sharpened channel, saturated and moved back into place.
+template <int kShift, int kBits>
+VT_AVX2 inline __m256i SharpenPackedChannel(__m256i vc, __m256i vl, __m256i vr, __m256i vu,
+                                            __m256i vd, __m256i centreWeight, __m256i sideWeight) {
+    __m256i v = SharpenHalf32(PackedChannel<kShift, kBits>(vc), PackedChannel<kShift, kBits>(vl),
+                              PackedChannel<kShift, kBits>(vr), PackedChannel<kShift, kBits>(vu),
+                              PackedChannel<kShift, kBits>(vd), centreWeight, sideWeight);
+    v = _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()),
+                         _mm256_set1_epi16(static_cast<short>((1 << kBits) - 1)));
+    return kShift ? _mm256_slli_epi16(v, kShift) : v;
+}
+
+template <int kShiftR, int kBitsG, uint16_t kKeep>
+VT_AVX2 void SharpenPackedAvx2(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
+    if (width < 3 || height < 3)
+        return;
+    const size_t lineBytes = size_t(width) * 2;
+    const __m256i centreWeight = _mm256_set1_epi16(static_cast<short>(8 * level));
+    const __m256i sideWeight = _mm256_set1_epi16(static_cast<short>(2 * level - 1));
+    const __m256i keep = _mm256_set1_epi16(static_cast<short>(kKeep));
+    CLines<BYTE> w(lineBytes);
+    std::memcpy(w.Current(), frame, lineBytes);
+    std::memcpy(w.Below(), frame + step, lineBytes);
+    for (int y = 1; y <= height - 2; ++y) {
+        w.Advance();
+        std::memcpy(w.Below(), frame + (y + 1) * step, lineBytes);
+        const BYTE *a = w.Above(), *c = w.Current(), *b = w.Below();
+        BYTE* line = frame + y * step;
+        // The last vector may overlap the one before it: it recomputes the
+        // same values from the line copies, so no pixel of a wide line is
+        // left to the scalar loop.
+        int x = 1;
+        const int lastVector = width >= 18 ? width - 17 : 1;
+        for (; x + 16 <= width - 1;
+             x = x + 16 > lastVector && x < lastVector ? lastVector : x + 16) {
+            __m256i vc = Load32(c + 2 * x), vl = Load32(c + 2 * x - 2), vr = Load32(c + 2 * x + 2);
+            __m256i vu = Load32(a + 2 * x), vd = Load32(b + 2 * x);
+            __m256i r = _mm256_and_si256(vc, keep);
+            r = _mm256_or_si256(
+                r, SharpenPackedChannel<kShiftR, 5>(vc, vl, vr, vu, vd, centreWeight, sideWeight));
+            r = _mm256_or_si256(
+                r, SharpenPackedChannel<5, kBitsG>(vc, vl, vr, vu, vd, centreWeight, sideWeight));
+            r = _mm256_or_si256(
+                r, SharpenPackedChannel<0, 5>(vc, vl, vr, vu, vd, centreWeight, sideWeight));
+            Store32(line + 2 * x, r);
+        }
+        for (; x <= width - 2; ++x) {
+            uint16_t v = SharpenWord<kShiftR, kBitsG, kKeep>(level, a, c, b, x);
+            std::memcpy(line + 2 * x, &v, 2);
+        }
+    }
+}
+
+// YUY2: the planes hold blue, green and red (0..255) of every pixel of a
+// line's macropixels. Sixteen pixels (eight macropixels) convert at a time:
+// the luma terms of the even and odd pixels in 32-bit lanes, the chroma
+// terms once per macropixel.
+VT_AVX2 void Yuy2LineToPlanes(const BYTE* line, CPlanes16& p, int pairs) {
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    const __m256i maxValue = _mm256_set1_epi16(255);
+    // (y - 16) * 76309 with the -16 folded into each channel's constant.
+    const int lumaOffset = -16 * 76309;
+    int m = 0;
+    for (; m + 8 <= pairs; m += 8) {
+        __m256i src = Load32(line + 4 * m);
+        __m256i y0 = _mm256_and_si256(src, low);
+        __m256i y1 = _mm256_and_si256(_mm256_srli_epi32(src, 16), low);
+        __m256i u = _mm256_and_si256(_mm256_srli_epi32(src, 8), low);
+        __m256i v = _mm256_srli_epi32(src, 24);
+        __m256i l0 = _mm256_mullo_epi32(y0, _mm256_set1_epi32(76309));
+        __m256i l1 = _mm256_mullo_epi32(y1, _mm256_set1_epi32(76309));
+        __m256i cb = _mm256_add_epi32(_mm256_mullo_epi32(u, _mm256_set1_epi32(132252)),
+                                      _mm256_set1_epi32(lumaOffset - 16895488));
+        __m256i cg = _mm256_sub_epi32(_mm256_set1_epi32(lumaOffset + 10132736),
+                                      _mm256_mullo_epi32(v, _mm256_set1_epi32(53281)));
+        cg = _mm256_sub_epi32(cg, _mm256_mullo_epi32(u, _mm256_set1_epi32(25625)));
+        __m256i cr = _mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(104595)),
+                                      _mm256_set1_epi32(lumaOffset - 13355392));
+        const __m256i chroma[3] = {cb, cg, cr};
+        for (int ch = 0; ch < 3; ++ch) {
+            // Even pixels in the low halves of the 32-bit lanes, odd ones in
+            // the high halves: sixteen 16-bit values in pixel order.
+            __m256i even = _mm256_srai_epi32(_mm256_add_epi32(l0, chroma[ch]), 16);
+            __m256i odd = _mm256_srai_epi32(_mm256_add_epi32(l1, chroma[ch]), 16);
+            __m256i both = _mm256_blend_epi16(even, _mm256_slli_epi32(odd, 16), 0xAA);
+            StorePlane(p.ch[ch].data() + 2 * m, Saturate16(both, maxValue));
+        }
+    }
+    for (; m < pairs; ++m) {
+        const BYTE* mp = line + 4 * m;
+        for (int k = 0; k < 2; ++k) {
+            BYTE bgr[3];
+            Yuy2ToBgr(mp[2 * k], mp[1], mp[3], bgr);
+            for (int ch = 0; ch < 3; ++ch)
+                p.ch[ch][size_t(2 * m + k)] = bgr[ch];
+        }
+    }
+}
+
+VT_AVX2 void SharpenYuy2Avx2(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
+    if (width < 6 || height < 3)
+        return;
+    const int pairs = width / 2;
+    const __m256i centreWeight = _mm256_set1_epi16(static_cast<short>(8 * level));
+    const __m256i sideWeight = _mm256_set1_epi16(static_cast<short>(2 * level - 1));
+    const __m256i max8 = _mm256_set1_epi16(255);
+    const __m256i sixteen = _mm256_set1_epi16(16);
+    CPlaneWindow w(size_t(width) + kPlanePadding);
+    Yuy2LineToPlanes(frame, w.Current(), pairs);
+    Yuy2LineToPlanes(frame + step, w.Below(), pairs);
+    for (int y = 1; y <= height - 2; ++y) {
+        w.Advance();
+        Yuy2LineToPlanes(frame + (y + 1) * step, w.Below(), pairs);
+        const CPlanes16 &a = w.Above(), &c = w.Current(), &b = w.Below();
+        BYTE* line = frame + y * step;
+        // As above, a last overlapping vector finishes the line.
+        int m = 1;
+        const int lastVector = pairs >= 10 ? pairs - 9 : 1;
+        for (; m + 8 <= pairs - 1; m = m + 8 > lastVector && m < lastVector ? lastVector : m + 8) {
+            const size_t x = size_t(2 * m);
+            __m256i bl = Saturate16(SharpenPlanes16(a, c, b, 0, x, centreWeight, sideWeight), max8);
+            __m256i g = Saturate16(SharpenPlanes16(a, c, b, 1, x, centreWeight, sideWeight), max8);
+            __m256i r = Saturate16(SharpenPlanes16(a, c, b, 2, x, centreWeight, sideWeight), max8);
+            // Luma: the 16.16 sum split into its upper and lower bytes so
+            // that both halves stay within 16 unsigned bits:
+            // 33039 g + 6416 b + 16829 r + 1081344 = 256 * hi + lo.
+            __m256i hi = _mm256_add_epi16(_mm256_mullo_epi16(g, _mm256_set1_epi16(129)),
+                                          _mm256_mullo_epi16(bl, _mm256_set1_epi16(25)));
+            hi = _mm256_add_epi16(hi, _mm256_mullo_epi16(r, _mm256_set1_epi16(65)));
+            hi = _mm256_add_epi16(hi, _mm256_set1_epi16(4224));
+            __m256i lo = _mm256_add_epi16(_mm256_mullo_epi16(g, _mm256_set1_epi16(15)),
+                                          _mm256_slli_epi16(bl, 4));
+            lo = _mm256_add_epi16(lo, _mm256_mullo_epi16(r, _mm256_set1_epi16(189)));
+            __m256i luma = _mm256_srli_epi16(_mm256_add_epi16(hi, _mm256_srli_epi16(lo, 8)), 8);
+            // Chroma: ((c << 16) - (y - 16) * 76310) >> 10 is 64 c + t with
+            // t = -74 (y - 16) + floor(-534 (y - 16) / 1024); the factor and
+            // the rounding constant then need (2 * that * f / 65536 + 257) / 2.
+            __m256i ym16 = _mm256_sub_epi16(luma, sixteen);
+            __m256i t = _mm256_add_epi16(
+                _mm256_mullo_epi16(ym16, _mm256_set1_epi16(-74)),
+                _mm256_mulhi_epi16(_mm256_slli_epi16(ym16, 6), _mm256_set1_epi16(-534)));
+            t = _mm256_add_epi16(t, t);
+            __m256i u2 = _mm256_add_epi16(_mm256_slli_epi16(bl, 7), t);
+            __m256i v2 = _mm256_add_epi16(_mm256_slli_epi16(r, 7), t);
+            const __m256i round = _mm256_set1_epi16(257);
+            __m256i u = _mm256_srai_epi16(
+                _mm256_add_epi16(_mm256_mulhi_epi16(u2, _mm256_set1_epi16(kChromaFactorU)), round),
+                1);
+            __m256i v = _mm256_srai_epi16(
+                _mm256_add_epi16(_mm256_mulhi_epi16(v2, _mm256_set1_epi16(kChromaFactorV)), round),
+                1);
+            // U and V of each macropixel come from its first pixel: U to the
+            // even words, V moved up into the odd ones, above each luma byte.
+            __m256i chroma = _mm256_blend_epi16(u, _mm256_slli_epi32(v, 16), 0xAA);
+            chroma = Saturate16(chroma, max8);
+            Store32(line + 4 * m, _mm256_or_si256(luma, _mm256_slli_epi16(chroma, 8)));
+        }
+        for (; m <= pairs - 2; ++m) {
+            int sharp[2][3];
+            for (int k = 0; k < 2; ++k)
+                for (int ch = 0; ch < 3; ++ch)
+                    sharp[k][ch] = SharpenPlanesScalar(level, a, c, b, ch, size_t(2 * m + k), 255);
+            int y0 = BgrToY(sharp[0][0], sharp[0][1], sharp[0][2]);
+            int y1 = BgrToY(sharp[1][0], sharp[1][1], sharp[1][2]);
+            BYTE* mp = line + 4 * m;
+            mp[0] = static_cast<BYTE>(y0);
+            mp[1] = static_cast<BYTE>(BgrToChroma(sharp[0][0], y0, kChromaFactorU));
+            mp[2] = static_cast<BYTE>(y1);
+            mp[3] = static_cast<BYTE>(BgrToChroma(sharp[0][2], y0, kChromaFactorV));
         }
     }
 }

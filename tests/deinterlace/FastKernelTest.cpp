@@ -106,6 +106,58 @@ TEST(FastKernels, SharpenMatchesScalarBottomUp) {
         }
 }
 
+// Lines long enough for several vectors and a last one that overlaps the
+// vector before it, on frames made only of extreme values so that every
+// channel saturates at both ends and the colour conversions see their
+// largest and smallest terms.
+TEST(FastKernels, SharpenMatchesScalarOnWideExtremeFrames) {
+    const uint8_t extremes[] = {0, 1, 15, 16, 17, 127, 128, 129, 235, 240, 254, 255};
+    uint32_t seed = 9000;
+    for (const CKernelSet* k : WideKernelSets())
+        for (const SharpenCase& c : kSharpens)
+            for (int w : {36, 37, 40, 41, 258, 259, 1922})
+                for (int level = 1; level <= 5; ++level) {
+                    const int h = 5;
+                    auto frame = RandomBytes(size_t(w * h * c.bytesPerPixel), seed++);
+                    for (uint8_t& v : frame)
+                        v = extremes[v % sizeof extremes];
+                    auto slow = frame, fast = frame;
+                    const ptrdiff_t step = w * c.bytesPerPixel;
+                    (ScalarKernels().*c.fn)(slow.data(), step, w, h, level);
+                    (k->*c.fn)(fast.data(), step, w, h, level);
+                    ASSERT_EQ(slow, fast)
+                        << k->name << " " << c.name << " width " << w << " level " << level;
+                }
+}
+
+// YUY2 colours spread over the whole cube: flat areas pass the sharpen
+// unchanged, so the middle of each block of one colour tests the conversion
+// there and back for that colour alone.
+TEST(FastKernels, Yuy2SharpenMatchesScalarOnFlatBlocksOfManyColours) {
+    const int w = 2 * 3 * 40, h = 3;  // forty blocks of three macropixels
+    std::vector<uint8_t> frame(size_t(w * h * 2));
+    for (int round = 0; round < 65536; round += 40)
+        for (const CKernelSet* k : WideKernelSets()) {
+            for (int block = 0; block < 40; ++block) {
+                const uint32_t colour = uint32_t(round + block) * 2654435761u;
+                const uint8_t y = uint8_t(colour >> 24), u = uint8_t(colour >> 16),
+                              v = uint8_t(colour >> 8);
+                for (int line = 0; line < h; ++line)
+                    for (int mp = 0; mp < 3; ++mp) {
+                        uint8_t* p = &frame[size_t(line * w * 2 + (block * 3 + mp) * 4)];
+                        p[0] = y;
+                        p[1] = u;
+                        p[2] = y;
+                        p[3] = v;
+                    }
+            }
+            auto slow = frame, fast = frame;
+            ScalarKernels().sharpenYuy2(slow.data(), w * 2, w, h, 3);
+            k->sharpenYuy2(fast.data(), w * 2, w, h, 3);
+            ASSERT_EQ(slow, fast) << k->name << " round " << round;
+        }
+}
+
 // Natural-looking YUY2 (in gamut) exercises the unsaturated paths too.
 TEST(FastKernels, Yuy2SharpenMatchesScalarOnSmoothPictures) {
     const int w = 130, h = 9;
