@@ -252,6 +252,7 @@ void SharpenPacked(BYTE* frame, ptrdiff_t step, int width, int height, int level
 // arithmetic on 32 bytes at a time; what is left of a line goes to the SSE2
 // versions above.
 #define VT_AVX2 __attribute__((target("avx2")))
+#define VT_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
 
 VT_AVX2 inline __m256i Load32(const BYTE* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
@@ -467,7 +468,7 @@ VT_AVX2 inline void StorePlane(int16_t* p, __m256i v) {
 }
 
 // Channel 'ch' of sixteen pixels from x on, sharpened but not yet saturated.
-VT_AVX2 inline __m256i SharpenPlanes16(const CPlanes16& a, const CPlanes16& c, const CPlanes16& b,
+VT_AVX2_INLINE __m256i SharpenPlanes16(const CPlanes16& a, const CPlanes16& c, const CPlanes16& b,
                                        int ch, size_t x, __m256i centreWeight, __m256i sideWeight) {
     const int16_t* cur = c.ch[ch].data() + x;
     __m256i sum = _mm256_add_epi16(
@@ -478,7 +479,7 @@ VT_AVX2 inline __m256i SharpenPlanes16(const CPlanes16& a, const CPlanes16& c, c
     return _mm256_srai_epi16(v, 2);
 }
 
-VT_AVX2 inline __m256i Saturate16(__m256i v, __m256i maxValue) {
+VT_AVX2_INLINE __m256i Saturate16(__m256i v, __m256i maxValue) {
     return _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()), maxValue);
 }
 
@@ -555,38 +556,56 @@ VT_AVX2 void SharpenPackedAvx2(BYTE* frame, ptrdiff_t step, int width, int heigh
 // line's macropixels. Sixteen pixels (eight macropixels) convert at a time:
 // the luma terms of the even and odd pixels in 32-bit lanes, the chroma
 // terms once per macropixel.
+// Constants the compiler must not see through: it would otherwise turn
+// some 16-bit multiplications into longer runs of shifts and adds.
+VT_AVX2 inline __m256i Opaque(__m256i v) {
+    __asm__("" : "+x"(v));
+    return v;
+}
+
+// One channel of sixteen pixels: the 16.16 sums of the even pixels in the
+// 32-bit lanes of 'even', of the odd pixels in 'odd'. The integer parts are
+// the upper halves, taken in pixel order and saturated to 0..255.
+VT_AVX2 inline void StoreYuy2Channel(int16_t* out, __m256i even, __m256i odd, __m256i maxValue) {
+    __m256i both = _mm256_blend_epi16(_mm256_srli_epi32(even, 16), odd, 0xAA);
+    StorePlane(out, Saturate16(both, maxValue));
+}
+
 VT_AVX2 void Yuy2LineToPlanes(const BYTE* line, CPlanes16& p, int pairs) {
     const __m256i low = _mm256_set1_epi32(0xFF);
     const __m256i maxValue = _mm256_set1_epi16(255);
+    const __m256i lumaFactor = _mm256_set1_epi32(76309);
+    const __m256i blueU = _mm256_set1_epi32(132252), greenV = _mm256_set1_epi32(53281),
+                  greenU = _mm256_set1_epi32(25625), redV = _mm256_set1_epi32(104595);
     // (y - 16) * 76309 with the -16 folded into each channel's constant.
     const int lumaOffset = -16 * 76309;
-    int m = 0;
-    for (; m + 8 <= pairs; m += 8) {
+    const __m256i blueOffset = _mm256_set1_epi32(lumaOffset - 16895488),
+                  greenOffset = _mm256_set1_epi32(lumaOffset + 10132736),
+                  redOffset = _mm256_set1_epi32(lumaOffset - 13355392);
+    // Eight macropixels at a time; a last vector that overlaps the one
+    // before it finishes the line.
+    const int lastVector = pairs - 8;
+    for (int m = 0; m + 8 <= pairs; m = m + 8 > lastVector && m < lastVector ? lastVector : m + 8) {
         __m256i src = Load32(line + 4 * m);
         __m256i y0 = _mm256_and_si256(src, low);
         __m256i y1 = _mm256_and_si256(_mm256_srli_epi32(src, 16), low);
         __m256i u = _mm256_and_si256(_mm256_srli_epi32(src, 8), low);
         __m256i v = _mm256_srli_epi32(src, 24);
-        __m256i l0 = _mm256_mullo_epi32(y0, _mm256_set1_epi32(76309));
-        __m256i l1 = _mm256_mullo_epi32(y1, _mm256_set1_epi32(76309));
-        __m256i cb = _mm256_add_epi32(_mm256_mullo_epi32(u, _mm256_set1_epi32(132252)),
-                                      _mm256_set1_epi32(lumaOffset - 16895488));
-        __m256i cg = _mm256_sub_epi32(_mm256_set1_epi32(lumaOffset + 10132736),
-                                      _mm256_mullo_epi32(v, _mm256_set1_epi32(53281)));
-        cg = _mm256_sub_epi32(cg, _mm256_mullo_epi32(u, _mm256_set1_epi32(25625)));
-        __m256i cr = _mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(104595)),
-                                      _mm256_set1_epi32(lumaOffset - 13355392));
-        const __m256i chroma[3] = {cb, cg, cr};
-        for (int ch = 0; ch < 3; ++ch) {
-            // Even pixels in the low halves of the 32-bit lanes, odd ones in
-            // the high halves: sixteen 16-bit values in pixel order.
-            __m256i even = _mm256_srai_epi32(_mm256_add_epi32(l0, chroma[ch]), 16);
-            __m256i odd = _mm256_srai_epi32(_mm256_add_epi32(l1, chroma[ch]), 16);
-            __m256i both = _mm256_blend_epi16(even, _mm256_slli_epi32(odd, 16), 0xAA);
-            StorePlane(p.ch[ch].data() + 2 * m, Saturate16(both, maxValue));
-        }
+        __m256i l0 = _mm256_mullo_epi32(y0, lumaFactor);
+        __m256i l1 = _mm256_mullo_epi32(y1, lumaFactor);
+        __m256i cb = _mm256_add_epi32(_mm256_mullo_epi32(u, blueU), blueOffset);
+        __m256i cg = _mm256_sub_epi32(greenOffset, _mm256_mullo_epi32(v, greenV));
+        cg = _mm256_sub_epi32(cg, _mm256_mullo_epi32(u, greenU));
+        __m256i cr = _mm256_add_epi32(_mm256_mullo_epi32(v, redV), redOffset);
+        const size_t x = size_t(2 * m);
+        StoreYuy2Channel(p.ch[0].data() + x, _mm256_add_epi32(l0, cb), _mm256_add_epi32(l1, cb),
+                         maxValue);
+        StoreYuy2Channel(p.ch[1].data() + x, _mm256_add_epi32(l0, cg), _mm256_add_epi32(l1, cg),
+                         maxValue);
+        StoreYuy2Channel(p.ch[2].data() + x, _mm256_add_epi32(l0, cr), _mm256_add_epi32(l1, cr),
+                         maxValue);
     }
-    for (; m < pairs; ++m) {
+    for (int m = pairs < 8 ? 0 : pairs; m < pairs; ++m) {
         const BYTE* mp = line + 4 * m;
         for (int k = 0; k < 2; ++k) {
             BYTE bgr[3];
@@ -597,14 +616,88 @@ VT_AVX2 void Yuy2LineToPlanes(const BYTE* line, CPlanes16& p, int pairs) {
     }
 }
 
+// The multipliers and offsets of the YUY2 pass, built once per frame.
+struct CYuy2Constants {
+    __m256i centreWeight, sideWeight, max8, sixteen;
+    __m256i lumaHiG, lumaHiB, lumaHiR, lumaHiOffset, lumaLoG, lumaLoR;
+    __m256i chromaT, chromaFraction, factorU, factorV, round;
+};
+
+VT_AVX2 inline CYuy2Constants MakeYuy2Constants(int level) {
+    CYuy2Constants k;
+    k.centreWeight = _mm256_set1_epi16(static_cast<short>(8 * level));
+    k.sideWeight = _mm256_set1_epi16(static_cast<short>(2 * level - 1));
+    k.max8 = _mm256_set1_epi16(255);
+    k.sixteen = _mm256_set1_epi16(16);
+    k.lumaHiG = Opaque(_mm256_set1_epi16(129));
+    k.lumaHiB = Opaque(_mm256_set1_epi16(25));
+    k.lumaHiR = Opaque(_mm256_set1_epi16(65));
+    k.lumaHiOffset = _mm256_set1_epi16(4224);
+    k.lumaLoG = Opaque(_mm256_set1_epi16(15));
+    k.lumaLoR = Opaque(_mm256_set1_epi16(189));
+    k.chromaT = Opaque(_mm256_set1_epi16(-148));
+    k.chromaFraction = _mm256_set1_epi16(-534);
+    k.factorU = _mm256_set1_epi16(kChromaFactorU);
+    k.factorV = _mm256_set1_epi16(kChromaFactorV);
+    k.round = _mm256_set1_epi16(257);
+    return k;
+}
+
+// Eight macropixels from pixel x on: the sharpened blue and red and the new
+// luma of each of the sixteen pixels.
+VT_AVX2_INLINE void SharpenYuy2Block(const CPlanes16& a, const CPlanes16& c, const CPlanes16& b,
+                                     size_t x, const CYuy2Constants& k, __m256i& luma,
+                                     __m256i& blue, __m256i& red) {
+    blue = Saturate16(SharpenPlanes16(a, c, b, 0, x, k.centreWeight, k.sideWeight), k.max8);
+    __m256i g = Saturate16(SharpenPlanes16(a, c, b, 1, x, k.centreWeight, k.sideWeight), k.max8);
+    red = Saturate16(SharpenPlanes16(a, c, b, 2, x, k.centreWeight, k.sideWeight), k.max8);
+    // The 16.16 luma sum split into its upper and lower bytes so that both
+    // stay within 16 unsigned bits:
+    // 33039 g + 6416 b + 16829 r + 1081344 = 256 * hi + lo.
+    __m256i hi =
+        _mm256_add_epi16(_mm256_mullo_epi16(g, k.lumaHiG), _mm256_mullo_epi16(blue, k.lumaHiB));
+    hi = _mm256_add_epi16(hi, _mm256_add_epi16(_mm256_mullo_epi16(red, k.lumaHiR), k.lumaHiOffset));
+    __m256i lo = _mm256_add_epi16(_mm256_mullo_epi16(g, k.lumaLoG), _mm256_slli_epi16(blue, 4));
+    lo = _mm256_add_epi16(lo, _mm256_mullo_epi16(red, k.lumaLoR));
+    luma = _mm256_srli_epi16(_mm256_add_epi16(hi, _mm256_srli_epi16(lo, 8)), 8);
+}
+
+// The even words of 'a' and, moved into the odd words, those of 'b'.
+VT_AVX2_INLINE __m256i GatherEven(__m256i a, __m256i b) {
+    return _mm256_blend_epi16(a, _mm256_slli_epi32(b, 16), 0xAA);
+}
+
+// Chroma of sixteen macropixels from their first pixels' blue, red and luma,
+// gathered from two blocks (the even pixels of block A in the even words,
+// those of block B in the odd ones).
+// ((c << 16) - (y - 16) * 76310) >> 10 is 64 c + t with
+// t = -74 (y - 16) + floor(-534 (y - 16) / 1024); the factor and the
+// rounding constant then come to (floor(2 (64 c + t) * f / 65536) + 257) / 2.
+VT_AVX2_INLINE void StoreYuy2Pair(BYTE* outA, BYTE* outB, __m256i lumaA, __m256i blueA,
+                                  __m256i redA, __m256i lumaB, __m256i blueB, __m256i redB,
+                                  const CYuy2Constants& k) {
+    __m256i ym16 = _mm256_sub_epi16(GatherEven(lumaA, lumaB), k.sixteen);
+    __m256i t2 = _mm256_add_epi16(
+        _mm256_mullo_epi16(ym16, k.chromaT),
+        _mm256_slli_epi16(_mm256_mulhi_epi16(_mm256_slli_epi16(ym16, 6), k.chromaFraction), 1));
+    __m256i u2 = _mm256_add_epi16(_mm256_slli_epi16(GatherEven(blueA, blueB), 7), t2);
+    __m256i v2 = _mm256_add_epi16(_mm256_slli_epi16(GatherEven(redA, redB), 7), t2);
+    __m256i u = _mm256_srai_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(u2, k.factorU), k.round), 1);
+    __m256i v = _mm256_srai_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(v2, k.factorV), k.round), 1);
+    u = Saturate16(u, k.max8);
+    v = Saturate16(v, k.max8);
+    // Each macropixel's U goes above its first luma byte, V above the second.
+    __m256i chromaA = _mm256_blend_epi16(u, _mm256_slli_epi32(v, 16), 0xAA);
+    __m256i chromaB = _mm256_blend_epi16(_mm256_srli_epi32(u, 16), v, 0xAA);
+    Store32(outA, _mm256_or_si256(lumaA, _mm256_slli_epi16(chromaA, 8)));
+    Store32(outB, _mm256_or_si256(lumaB, _mm256_slli_epi16(chromaB, 8)));
+}
+
 VT_AVX2 void SharpenYuy2Avx2(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
     if (width < 6 || height < 3)
         return;
     const int pairs = width / 2;
-    const __m256i centreWeight = _mm256_set1_epi16(static_cast<short>(8 * level));
-    const __m256i sideWeight = _mm256_set1_epi16(static_cast<short>(2 * level - 1));
-    const __m256i max8 = _mm256_set1_epi16(255);
-    const __m256i sixteen = _mm256_set1_epi16(16);
+    const CYuy2Constants k = MakeYuy2Constants(level);
     CPlaneWindow w(size_t(width) + kPlanePadding);
     Yuy2LineToPlanes(frame, w.Current(), pairs);
     Yuy2LineToPlanes(frame + step, w.Below(), pairs);
@@ -613,53 +706,29 @@ VT_AVX2 void SharpenYuy2Avx2(BYTE* frame, ptrdiff_t step, int width, int height,
         Yuy2LineToPlanes(frame + (y + 1) * step, w.Below(), pairs);
         const CPlanes16 &a = w.Above(), &c = w.Current(), &b = w.Below();
         BYTE* line = frame + y * step;
-        // As above, a last overlapping vector finishes the line.
+        auto blockPair = [&](int mA, int mB) VT_AVX2 {
+            __m256i lumaA, blueA, redA, lumaB, blueB, redB;
+            SharpenYuy2Block(a, c, b, size_t(2 * mA), k, lumaA, blueA, redA);
+            SharpenYuy2Block(a, c, b, size_t(2 * mB), k, lumaB, blueB, redB);
+            StoreYuy2Pair(line + 4 * mA, line + 4 * mB, lumaA, blueA, redA, lumaB, blueB, redB, k);
+        };
+        // Macropixels 1 .. pairs - 2 in pairs of blocks of eight; blocks
+        // may overlap, recomputing the same values from the planes.
         int m = 1;
-        const int lastVector = pairs >= 10 ? pairs - 9 : 1;
-        for (; m + 8 <= pairs - 1; m = m + 8 > lastVector && m < lastVector ? lastVector : m + 8) {
-            const size_t x = size_t(2 * m);
-            __m256i bl = Saturate16(SharpenPlanes16(a, c, b, 0, x, centreWeight, sideWeight), max8);
-            __m256i g = Saturate16(SharpenPlanes16(a, c, b, 1, x, centreWeight, sideWeight), max8);
-            __m256i r = Saturate16(SharpenPlanes16(a, c, b, 2, x, centreWeight, sideWeight), max8);
-            // Luma: the 16.16 sum split into its upper and lower bytes so
-            // that both halves stay within 16 unsigned bits:
-            // 33039 g + 6416 b + 16829 r + 1081344 = 256 * hi + lo.
-            __m256i hi = _mm256_add_epi16(_mm256_mullo_epi16(g, _mm256_set1_epi16(129)),
-                                          _mm256_mullo_epi16(bl, _mm256_set1_epi16(25)));
-            hi = _mm256_add_epi16(hi, _mm256_mullo_epi16(r, _mm256_set1_epi16(65)));
-            hi = _mm256_add_epi16(hi, _mm256_set1_epi16(4224));
-            __m256i lo = _mm256_add_epi16(_mm256_mullo_epi16(g, _mm256_set1_epi16(15)),
-                                          _mm256_slli_epi16(bl, 4));
-            lo = _mm256_add_epi16(lo, _mm256_mullo_epi16(r, _mm256_set1_epi16(189)));
-            __m256i luma = _mm256_srli_epi16(_mm256_add_epi16(hi, _mm256_srli_epi16(lo, 8)), 8);
-            // Chroma: ((c << 16) - (y - 16) * 76310) >> 10 is 64 c + t with
-            // t = -74 (y - 16) + floor(-534 (y - 16) / 1024); the factor and
-            // the rounding constant then need (2 * that * f / 65536 + 257) / 2.
-            __m256i ym16 = _mm256_sub_epi16(luma, sixteen);
-            __m256i t = _mm256_add_epi16(
-                _mm256_mullo_epi16(ym16, _mm256_set1_epi16(-74)),
-                _mm256_mulhi_epi16(_mm256_slli_epi16(ym16, 6), _mm256_set1_epi16(-534)));
-            t = _mm256_add_epi16(t, t);
-            __m256i u2 = _mm256_add_epi16(_mm256_slli_epi16(bl, 7), t);
-            __m256i v2 = _mm256_add_epi16(_mm256_slli_epi16(r, 7), t);
-            const __m256i round = _mm256_set1_epi16(257);
-            __m256i u = _mm256_srai_epi16(
-                _mm256_add_epi16(_mm256_mulhi_epi16(u2, _mm256_set1_epi16(kChromaFactorU)), round),
-                1);
-            __m256i v = _mm256_srai_epi16(
-                _mm256_add_epi16(_mm256_mulhi_epi16(v2, _mm256_set1_epi16(kChromaFactorV)), round),
-                1);
-            // U and V of each macropixel come from its first pixel: U to the
-            // even words, V moved up into the odd ones, above each luma byte.
-            __m256i chroma = _mm256_blend_epi16(u, _mm256_slli_epi32(v, 16), 0xAA);
-            chroma = Saturate16(chroma, max8);
-            Store32(line + 4 * m, _mm256_or_si256(luma, _mm256_slli_epi16(chroma, 8)));
+        if (pairs >= 18) {
+            const int lastPair = pairs - 17;
+            for (; m <= lastPair; m = m + 16 > lastPair && m < lastPair ? lastPair : m + 16)
+                blockPair(m, m + 8);
+            m = pairs - 1;
+        } else if (pairs >= 10) {
+            blockPair(1, pairs - 9);
+            m = pairs - 1;
         }
         for (; m <= pairs - 2; ++m) {
             int sharp[2][3];
-            for (int k = 0; k < 2; ++k)
+            for (int p = 0; p < 2; ++p)
                 for (int ch = 0; ch < 3; ++ch)
-                    sharp[k][ch] = SharpenPlanesScalar(level, a, c, b, ch, size_t(2 * m + k), 255);
+                    sharp[p][ch] = SharpenPlanesScalar(level, a, c, b, ch, size_t(2 * m + p), 255);
             int y0 = BgrToY(sharp[0][0], sharp[0][1], sharp[0][2]);
             int y1 = BgrToY(sharp[1][0], sharp[1][1], sharp[1][2]);
             BYTE* mp = line + 4 * m;
