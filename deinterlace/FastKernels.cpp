@@ -503,9 +503,38 @@ VT_AVX2 inline __m256i PackedChannel(__m256i v) {
 template <int kShift, int kBits>
 VT_AVX2 inline __m256i SharpenPackedChannel(__m256i vc, __m256i vl, __m256i vr, __m256i vu,
                                             __m256i vd, __m256i centreWeight, __m256i sideWeight) {
-    __m256i v = SharpenHalf32(PackedChannel<kShift, kBits>(vc), PackedChannel<kShift, kBits>(vl),
-                              PackedChannel<kShift, kBits>(vr), PackedChannel<kShift, kBits>(vu),
-                              PackedChannel<kShift, kBits>(vd), centreWeight, sideWeight);
+    constexpr int kMax = (1 << kBits) - 1;
+    __m256i v;
+    if constexpr (kShift > 0 && (4 * kMax << kShift) < 65536) {
+        // A middle channel: the four neighbours add up in place without
+        // reaching the bits above, and one shift brings the sum down.
+        const __m256i mask = _mm256_set1_epi16(static_cast<short>(kMax << kShift));
+        __m256i sum = _mm256_add_epi16(
+            _mm256_add_epi16(_mm256_and_si256(vl, mask), _mm256_and_si256(vr, mask)),
+            _mm256_add_epi16(_mm256_and_si256(vu, mask), _mm256_and_si256(vd, mask)));
+        sum = _mm256_srli_epi16(sum, kShift);
+        v = _mm256_srai_epi16(
+            _mm256_sub_epi16(_mm256_mullo_epi16(PackedChannel<kShift, kBits>(vc), centreWeight),
+                             _mm256_mullo_epi16(sum, sideWeight)),
+            2);
+    } else if constexpr (kShift >= 2 && kShift + kBits < 16) {
+        // A masked channel whose sum would run past bit 15: halving
+        // averages of values in place lose nothing while the channel's
+        // lowest bit stays above bit 1, and leave the sum four times smaller.
+        const __m256i mask = _mm256_set1_epi16(static_cast<short>(kMax << kShift));
+        __m256i sum = _mm256_avg_epu16(
+            _mm256_avg_epu16(_mm256_and_si256(vl, mask), _mm256_and_si256(vr, mask)),
+            _mm256_avg_epu16(_mm256_and_si256(vu, mask), _mm256_and_si256(vd, mask)));
+        sum = _mm256_srli_epi16(sum, kShift - 2);
+        v = _mm256_srai_epi16(
+            _mm256_sub_epi16(_mm256_mullo_epi16(PackedChannel<kShift, kBits>(vc), centreWeight),
+                             _mm256_mullo_epi16(sum, sideWeight)),
+            2);
+    } else {
+        v = SharpenHalf32(PackedChannel<kShift, kBits>(vc), PackedChannel<kShift, kBits>(vl),
+                          PackedChannel<kShift, kBits>(vr), PackedChannel<kShift, kBits>(vu),
+                          PackedChannel<kShift, kBits>(vd), centreWeight, sideWeight);
+    }
     v = _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()),
                          _mm256_set1_epi16(static_cast<short>((1 << kBits) - 1)));
     return kShift ? _mm256_slli_epi16(v, kShift) : v;
@@ -522,10 +551,20 @@ VT_AVX2 void SharpenPackedAvx2(BYTE* frame, ptrdiff_t step, int width, int heigh
     CLines<BYTE> w(lineBytes);
     std::memcpy(w.Current(), frame, lineBytes);
     std::memcpy(w.Below(), frame + step, lineBytes);
+    // Lines wide enough for the vector loop copy the line below while they
+    // read it; the loop covers pixels 1 .. width - 2, the ends go alone.
+    const bool copyInLoop = width >= 18;
     for (int y = 1; y <= height - 2; ++y) {
         w.Advance();
-        std::memcpy(w.Below(), frame + (y + 1) * step, lineBytes);
-        const BYTE *a = w.Above(), *c = w.Current(), *b = w.Below();
+        const BYTE* belowLine = frame + (y + 1) * step;
+        BYTE* b = w.Below();
+        if (copyInLoop) {
+            std::memcpy(b, belowLine, 2);
+            std::memcpy(b + lineBytes - 2, belowLine + lineBytes - 2, 2);
+        } else {
+            std::memcpy(b, belowLine, lineBytes);
+        }
+        const BYTE *a = w.Above(), *c = w.Current();
         BYTE* line = frame + y * step;
         // The last vector may overlap the one before it: it recomputes the
         // same values from the line copies, so no pixel of a wide line is
@@ -535,7 +574,8 @@ VT_AVX2 void SharpenPackedAvx2(BYTE* frame, ptrdiff_t step, int width, int heigh
         for (; x + 16 <= width - 1;
              x = x + 16 > lastVector && x < lastVector ? lastVector : x + 16) {
             __m256i vc = Load32(c + 2 * x), vl = Load32(c + 2 * x - 2), vr = Load32(c + 2 * x + 2);
-            __m256i vu = Load32(a + 2 * x), vd = Load32(b + 2 * x);
+            __m256i vu = Load32(a + 2 * x), vd = Load32(belowLine + 2 * x);
+            Store32(b + 2 * x, vd);
             __m256i r = _mm256_and_si256(vc, keep);
             r = _mm256_or_si256(
                 r, SharpenPackedChannel<kShiftR, 5>(vc, vl, vr, vu, vd, centreWeight, sideWeight));
@@ -693,6 +733,15 @@ VT_AVX2_INLINE void StoreYuy2Pair(BYTE* outA, BYTE* outB, __m256i lumaA, __m256i
     Store32(outB, _mm256_or_si256(lumaB, _mm256_slli_epi16(chromaB, 8)));
 }
 
+// Two blocks of eight macropixels, from macropixels mA and mB on.
+VT_AVX2_INLINE void SharpenYuy2BlockPair(const CPlanes16& a, const CPlanes16& c, const CPlanes16& b,
+                                         BYTE* line, int mA, int mB, const CYuy2Constants& k) {
+    __m256i lumaA, blueA, redA, lumaB, blueB, redB;
+    SharpenYuy2Block(a, c, b, size_t(2 * mA), k, lumaA, blueA, redA);
+    SharpenYuy2Block(a, c, b, size_t(2 * mB), k, lumaB, blueB, redB);
+    StoreYuy2Pair(line + 4 * mA, line + 4 * mB, lumaA, blueA, redA, lumaB, blueB, redB, k);
+}
+
 VT_AVX2 void SharpenYuy2Avx2(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
     if (width < 6 || height < 3)
         return;
@@ -706,22 +755,16 @@ VT_AVX2 void SharpenYuy2Avx2(BYTE* frame, ptrdiff_t step, int width, int height,
         Yuy2LineToPlanes(frame + (y + 1) * step, w.Below(), pairs);
         const CPlanes16 &a = w.Above(), &c = w.Current(), &b = w.Below();
         BYTE* line = frame + y * step;
-        auto blockPair = [&](int mA, int mB) VT_AVX2 {
-            __m256i lumaA, blueA, redA, lumaB, blueB, redB;
-            SharpenYuy2Block(a, c, b, size_t(2 * mA), k, lumaA, blueA, redA);
-            SharpenYuy2Block(a, c, b, size_t(2 * mB), k, lumaB, blueB, redB);
-            StoreYuy2Pair(line + 4 * mA, line + 4 * mB, lumaA, blueA, redA, lumaB, blueB, redB, k);
-        };
         // Macropixels 1 .. pairs - 2 in pairs of blocks of eight; blocks
         // may overlap, recomputing the same values from the planes.
         int m = 1;
         if (pairs >= 18) {
             const int lastPair = pairs - 17;
             for (; m <= lastPair; m = m + 16 > lastPair && m < lastPair ? lastPair : m + 16)
-                blockPair(m, m + 8);
+                SharpenYuy2BlockPair(a, c, b, line, m, m + 8, k);
             m = pairs - 1;
         } else if (pairs >= 10) {
-            blockPair(1, pairs - 9);
+            SharpenYuy2BlockPair(a, c, b, line, 1, pairs - 9, k);
             m = pairs - 1;
         }
         for (; m <= pairs - 2; ++m) {
