@@ -1672,6 +1672,9 @@ GstBusSyncReply CFilterGraph::BusSyncHandler(GstBus*, GstMessage* message, gpoin
         static_cast<CFilterGraph*>(data)->OnBusMessage(message);
     } catch (...) {
     }
+    // A sync handler that drops a message owns it. Each message holds its
+    // source element, so one kept by mistake keeps the whole pipeline alive.
+    gst_message_unref(message);
     return GST_BUS_DROP;
 }
 
