@@ -399,15 +399,28 @@ VT_AVX2 void SharpenBytesAvx2(BYTE* frame, ptrdiff_t step, int width, int height
     CLines<BYTE> w(lineBytes);
     std::memcpy(w.Current(), frame, lineBytes);
     std::memcpy(w.Below(), frame + step, lineBytes);
+    // As in the packed pass: wide lines copy the line below inside the
+    // vector loop (its first and last pixel go alone), and a last vector
+    // overlapping the one before it finishes each line.
+    const bool vectors = end - begin >= 32;
+    const size_t lastVector = vectors ? end - 32 : begin;
     for (int y = 1; y <= height - 2; ++y) {
         w.Advance();
-        std::memcpy(w.Below(), frame + (y + 1) * step, lineBytes);
-        const BYTE *a = w.Above(), *c = w.Current(), *b = w.Below();
+        const BYTE* belowLine = frame + (y + 1) * step;
+        BYTE* b = w.Below();
+        if (vectors) {
+            std::memcpy(b, belowLine, begin);
+            std::memcpy(b + end, belowLine + end, lineBytes - end);
+        } else {
+            std::memcpy(b, belowLine, lineBytes);
+        }
+        const BYTE *a = w.Above(), *c = w.Current();
         BYTE* line = frame + y * step;
         size_t i = begin;
-        for (; i + 32 <= end; i += 32) {
+        for (; i + 32 <= end; i = i + 32 > lastVector && i < lastVector ? lastVector : i + 32) {
             __m256i vc = Load32(c + i), vl = Load32(c + i - Bpp), vr = Load32(c + i + Bpp);
-            __m256i vu = Load32(a + i), vd = Load32(b + i);
+            __m256i vu = Load32(a + i), vd = Load32(belowLine + i);
+            Store32(b + i, vd);
             __m256i lo =
                 SharpenHalf32(_mm256_unpacklo_epi8(vc, zero), _mm256_unpacklo_epi8(vl, zero),
                               _mm256_unpacklo_epi8(vr, zero), _mm256_unpacklo_epi8(vu, zero),
