@@ -1,7 +1,8 @@
-// Wide versions of the kernels: SSE2 on every x86-64 processor, AVX2 for the
-// YUY2 sharpen pass where the processor has it. Each computes exactly what
-// its scalar twin in ScalarKernels.cpp computes; the tails that do not fill
-// a vector run the same arithmetic one pixel at a time.
+// Wide versions of the kernels: SSE2 on every x86-64 processor (its YUY2
+// sharpen pass is the scalar one), AVX2 for all of them where the processor
+// has it. Each computes exactly what its scalar twin in ScalarKernels.cpp
+// computes; the tails that do not fill a vector run the same arithmetic one
+// pixel at a time.
 #include <cstring>
 #include <utility>
 #include <vector>
