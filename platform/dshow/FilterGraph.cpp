@@ -203,8 +203,10 @@ CFilterGraph::~CFilterGraph() {
         if (!core)
             continue;
         g_signal_handlers_disconnect_by_data(core->Element(), this);
-        if (auto* video = dynamic_cast<CVideoRendererFilter*>(filter.Get()))
+        if (auto* video = dynamic_cast<CVideoRendererFilter*>(filter.Get())) {
             video->SetSizeChangedCallback(nullptr);
+            video->SetFrameShownCallback(nullptr);
+        }
         gst_bin_remove(GST_BIN(m_pipeline), core->Element());
         core->JoinFilterGraph(nullptr, nullptr, nullptr);
     }
@@ -326,6 +328,11 @@ HRESULT CFilterGraph::AddFilterInternal(IBaseFilter* filter, const char* name) {
         video->SetSizeChangedCallback([this](int w, int h) {
             NotifyEvent(EC_VIDEO_SIZE_CHANGED, LONG_PTR((DWORD(h) << 16) | (DWORD(w) & 0xFFFF)), 0);
         });
+        video->SetFrameShownCallback([this] {
+            ++m_framesShown;
+            if (m_stepCompletePending.exchange(false))
+                NotifyEvent(EC_STEP_COMPLETE, 0, 0);
+        });
     }
     return hr;
 }
@@ -370,8 +377,10 @@ HRESULT CFilterGraph::RemoveFilter(IBaseFilter* pFilter) {
         UnrefPads(pads);
     }
     g_signal_handlers_disconnect_by_data(element, this);
-    if (auto* video = dynamic_cast<CVideoRendererFilter*>(keep.Get()))
+    if (auto* video = dynamic_cast<CVideoRendererFilter*>(keep.Get())) {
         video->SetSizeChangedCallback(nullptr);
+        video->SetFrameShownCallback(nullptr);
+    }
     gst_element_set_state(element, GST_STATE_NULL);
     {
         std::lock_guard guard(m_filtersLock);
@@ -1372,6 +1381,8 @@ HRESULT CFilterGraph::StepFrames(GstElement* sink, DWORD frames) {
         m_seekPending = false;
         m_atEnd = false;
     }
+    m_stepStartFrames = m_framesShown.load();
+    m_stepCompletePending = false;
     if (!gst_element_send_event(sink,
                                 gst_event_new_step(GST_FORMAT_BUFFERS, frames, 1.0, TRUE, FALSE)))
         return E_FAIL;
@@ -1708,6 +1719,8 @@ void CFilterGraph::OnBusMessage(GstMessage* message) {
                     std::lock_guard guard(m_posLock);
                     m_atEnd = true;
                 }
+                if (m_stepCompletePending.exchange(false))
+                    NotifyEvent(EC_STEP_COMPLETE, 0, 0);
                 NotifyEvent(EC_COMPLETE, S_OK, 0);
             }
             break;
@@ -1728,7 +1741,11 @@ void CFilterGraph::OnBusMessage(GstMessage* message) {
             }
             break;
         case GST_MESSAGE_STEP_DONE:
-            NotifyEvent(EC_STEP_COMPLETE, 0, 0);
+            // The sink shows the next frame after it reports the step.
+            if (m_framesShown.load() > m_stepStartFrames.load())
+                NotifyEvent(EC_STEP_COMPLETE, 0, 0);
+            else
+                m_stepCompletePending = true;
             break;
         case GST_MESSAGE_DURATION_CHANGED: {
             std::lock_guard guard(m_posLock);

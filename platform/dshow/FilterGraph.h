@@ -182,6 +182,11 @@ private:
 
     std::atomic<int> m_state{State_Stopped};
     std::atomic<bool> m_pausePending{false};
+    // A step completes once the frame after it is shown (or the stream ends),
+    // so EC_STEP_COMPLETE always finds the new frame in the renderer.
+    std::atomic<uint64_t> m_framesShown{0};
+    std::atomic<uint64_t> m_stepStartFrames{0};
+    std::atomic<bool> m_stepCompletePending{false};
     std::atomic<bool> m_abort{false};
     CBuildState m_build;
     CEvent m_asyncDone{true};

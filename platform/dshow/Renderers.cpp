@@ -23,6 +23,7 @@ struct CSinkState {
     int height = 0;
     uint64_t frames = 0;
     std::function<void(int, int)> sizeChanged;
+    std::function<void()> frameShown;
 };
 
 }  // namespace
@@ -75,14 +76,18 @@ GstFlowReturn SinkShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
         if (caps)
             gst_caps_unref(caps);
         GstSample* old;
+        std::function<void()> shown;
         {
             std::lock_guard guard(s->lock);
             old = s->last;
             s->last = sample;
             ++s->frames;
+            shown = s->frameShown;
         }
         if (old)
             gst_sample_unref(old);
+        if (shown)
+            shown();
         return GST_FLOW_OK;
     } catch (...) {
         return GST_FLOW_ERROR;
@@ -184,6 +189,12 @@ void CVideoRendererFilter::SetSizeChangedCallback(std::function<void(int, int)> 
     CSinkState* s = StateOf(m_core.Element());
     std::lock_guard guard(s->lock);
     s->sizeChanged = std::move(callback);
+}
+
+void CVideoRendererFilter::SetFrameShownCallback(std::function<void()> callback) {
+    CSinkState* s = StateOf(m_core.Element());
+    std::lock_guard guard(s->lock);
+    s->frameShown = std::move(callback);
 }
 
 uint64_t CVideoRendererFilter::FramesShown() const {

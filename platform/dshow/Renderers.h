@@ -22,6 +22,8 @@ public:
 
     // Called on a streaming thread when the native size changes.
     void SetSizeChangedCallback(std::function<void(int width, int height)> callback);
+    // Called on the streaming thread after each frame the sink has shown.
+    void SetFrameShownCallback(std::function<void()> callback);
     // Frames shown since the renderer was made (previews included).
     uint64_t FramesShown() const;
     // Whether a frame is held.
