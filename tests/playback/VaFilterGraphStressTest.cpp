@@ -1,5 +1,6 @@
 // Opening, playing and resetting many graphs in a row must not leave
-// objects behind nor grow memory beyond what the graph itself costs.
+// objects behind nor grow memory, neither on the bare graph nor through
+// the wrapper.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -14,10 +15,38 @@
 #include "playback/VaWindowHook.h"
 #include "support/RefTime.h"
 #include "tests/media/TestMedia.h"
+#include "tests/platform/dshow/GstLiveObjects.h"
 
 namespace {
 
-constexpr int kRounds = 200;
+constexpr int kRounds = 200;       // through the wrapper
+constexpr int kBareRounds = 50;    // on the bare graph
+constexpr int kWarmUpRounds = 10;  // plugin loading, type registration, caches
+// Heap that may come and go with the allocator's own bookkeeping (per-thread
+// caches of the streaming threads). A graph that kept its pipeline cost
+// about 180 KiB, one that kept a decoded frame 115 KiB and more, so either
+// exceeds this after a few dozen rounds.
+constexpr long kHeapSlackKiB = 4 * 1024;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kHeapMeasurable = false;  // the sanitizer brings its own allocator
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kHeapMeasurable = false;
+#else
+constexpr bool kHeapMeasurable = true;
+#endif
+#else
+constexpr bool kHeapMeasurable = true;
+#endif
+
+// Bytes the C heap has handed out and not taken back (all arenas, with the
+// large blocks it maps on its own), in KiB.
+long HeapInUseKiB() {
+    QCoreApplication::processEvents();
+    struct mallinfo2 info = mallinfo2();
+    return long((info.uordblks + info.hblkhd) / 1024);
+}
 
 // Resident set size in KiB after giving freed memory back to the system.
 long ResidentKiB() {
@@ -81,7 +110,7 @@ void PlayOnce(CVaFilterGraph& graph, const std::string& clip, CLeftovers& left) 
             ++left.filters;
 }
 
-// The same round on the bare graph, for the memory the graph itself costs.
+// The same round on the bare graph, without the wrapper.
 void PlayOnceBare(const std::string& clip) {
     CComPtr<IGraphBuilder> graph;
     ASSERT_EQ(graph.CreateInstance(CLSID_FilterGraph), S_OK);
@@ -105,52 +134,83 @@ void PlayOnceBare(const std::string& clip) {
     control->Stop();
 }
 
+// Where memory stands between rounds.
+struct CMark {
+    gsttest::CCensus objects;
+    long heapKiB = 0;
+    long residentKiB = 0;
+    void Take(gsttest::CCensus census) {
+        objects = std::move(census);
+        heapKiB = HeapInUseKiB();
+        residentKiB = ResidentKiB();
+    }
+};
+
+CMark MarkNow() {
+    CMark mark;
+    mark.Take(gsttest::CLiveObjects::Census());
+    return mark;
+}
+
+// Nothing of the rounds since `before` may outlive them: the GStreamer
+// objects alive afterwards are at most those alive before, and the heap
+// stays within its slack.
+void ExpectNothingLeft(const char* what, int rounds, const CMark& before) {
+    CMark after;
+    after.Take(gsttest::CLiveObjects::CensusNoLargerThan(before.objects));
+    std::printf(
+        "%s, %d graphs: live GStreamer objects %d -> %d, heap %+ld KiB, resident %+ld KiB\n", what,
+        rounds, gsttest::Total(before.objects), gsttest::Total(after.objects),
+        after.heapKiB - before.heapKiB, after.residentKiB - before.residentKiB);
+    EXPECT_LE(gsttest::Total(after.objects), gsttest::Total(before.objects))
+        << what << " left GStreamer objects behind: "
+        << gsttest::CensusChange(before.objects, after.objects);
+    if (kHeapMeasurable) {
+        EXPECT_LT(after.heapKiB - before.heapKiB, kHeapSlackKiB) << what << " grew the heap";
+    }
+}
+
 TEST(GraphStress, TwoHundredGraphsInARowLeaveNothingBehind) {
     static int argc = 1;
     static char name[] = "playback_stress_tests";
     static char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     const std::string clip = testmedia::VideoAudio();
+    gsttest::CLiveObjects::Census();  // counting starts before the first graph
 
-    // Warm up plugin loading, caches and pools first.
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < kWarmUpRounds; ++i) {
         PlayOnceBare(clip);
         if (HasFatalFailure())
             return;
     }
-    long bareStart = ResidentKiB();
-    for (int i = 0; i < kRounds; ++i) {
+    CMark bareStart = MarkNow();
+    for (int i = 0; i < kBareRounds; ++i) {
         PlayOnceBare(clip);
         if (HasFatalFailure())
             return;
     }
-    long bareGrowth = ResidentKiB() - bareStart;
+    ExpectNothingLeft("bare graph", kBareRounds, bareStart);
 
     CLeftovers left;
     CVaFilterGraph graph;
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < kWarmUpRounds; ++i) {
         PlayOnce(graph, clip, left);
         if (HasFatalFailure())
             return;
     }
-    long wrapperStart = ResidentKiB();
+    CMark wrapperStart = MarkNow();
     for (int i = 0; i < kRounds; ++i) {
         PlayOnce(graph, clip, left);
         if (HasFatalFailure())
             return;
     }
     graph->Reset(true);
-    long wrapperGrowth = ResidentKiB() - wrapperStart;
-    std::printf("resident growth over %d graphs: bare graph %ld KiB, through the wrapper %ld KiB\n",
-                kRounds, bareGrowth, wrapperGrowth);
+    ExpectNothingLeft("through the wrapper", kRounds, wrapperStart);
 
     EXPECT_EQ(left.graphs, 0);
     EXPECT_EQ(left.filters, 0);
     // Only the notification object stays hooked.
     EXPECT_EQ(CVaWindowHook::HookCount(), 1u);
-    // The wrapper adds nothing that grows per graph: a leak of one decoded
-    // frame per round (115 KiB and more) would add over 22 MiB.
-    EXPECT_LT(wrapperGrowth, bareGrowth + 12 * 1024);
 }
 
 }  // namespace
