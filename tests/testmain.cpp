@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     setenv("VELOTRAX_AUDIO_SINK", "fakesink", 0);
     // Programs the tests start (velotrax) inherit the leak-check rules.
     setenv("LSAN_OPTIONS", "suppressions=" VELOTRAX_SOURCE_DIR "/tests/lsan.supp", 0);
+    setenv("ASAN_OPTIONS", "fast_unwind_on_malloc=0", 0);
     signal(SIGPIPE, SIG_IGN);
     std::string config =
         (std::filesystem::temp_directory_path() / "velotrax-config-XXXXXX").string();
