@@ -502,45 +502,42 @@ HRESULT CVideoRendererFilter::GetWindowPosition(LONG* pLeft, LONG* pTop, LONG* p
     return S_OK;
 }
 
+// The single-edge accessors read the window rectangle as left, top, width
+// and height, and write it back with one part changed.
+HRESULT CVideoRendererFilter::GetWindowPart(int part, LONG* value) {
+    LONG p[4];
+    GetWindowPosition(&p[0], &p[1], &p[2], &p[3]);
+    return PutLong(value, p[part]);
+}
+HRESULT CVideoRendererFilter::PutWindowPart(int part, LONG value) {
+    LONG p[4];
+    GetWindowPosition(&p[0], &p[1], &p[2], &p[3]);
+    p[part] = value;
+    return SetWindowPosition(p[0], p[1], p[2], p[3]);
+}
 HRESULT CVideoRendererFilter::put_Left(LONG left) {
-    LONG l, t, w, h;
-    GetWindowPosition(&l, &t, &w, &h);
-    return SetWindowPosition(left, t, w, h);
+    return PutWindowPart(0, left);
 }
 HRESULT CVideoRendererFilter::get_Left(LONG* left) {
-    LONG l, t, w, h;
-    GetWindowPosition(&l, &t, &w, &h);
-    return PutLong(left, l);
-}
-HRESULT CVideoRendererFilter::put_Width(LONG width) {
-    LONG l, t, w, h;
-    GetWindowPosition(&l, &t, &w, &h);
-    return SetWindowPosition(l, t, width, h);
-}
-HRESULT CVideoRendererFilter::get_Width(LONG* width) {
-    LONG l, t, w, h;
-    GetWindowPosition(&l, &t, &w, &h);
-    return PutLong(width, w);
+    return GetWindowPart(0, left);
 }
 HRESULT CVideoRendererFilter::put_Top(LONG top) {
-    LONG l, t, w, h;
-    GetWindowPosition(&l, &t, &w, &h);
-    return SetWindowPosition(l, top, w, h);
+    return PutWindowPart(1, top);
 }
 HRESULT CVideoRendererFilter::get_Top(LONG* top) {
-    LONG l, t, w, h;
-    GetWindowPosition(&l, &t, &w, &h);
-    return PutLong(top, t);
+    return GetWindowPart(1, top);
+}
+HRESULT CVideoRendererFilter::put_Width(LONG width) {
+    return PutWindowPart(2, width);
+}
+HRESULT CVideoRendererFilter::get_Width(LONG* width) {
+    return GetWindowPart(2, width);
 }
 HRESULT CVideoRendererFilter::put_Height(LONG height) {
-    LONG l, t, w, h;
-    GetWindowPosition(&l, &t, &w, &h);
-    return SetWindowPosition(l, t, w, height);
+    return PutWindowPart(3, height);
 }
 HRESULT CVideoRendererFilter::get_Height(LONG* height) {
-    LONG l, t, w, h;
-    GetWindowPosition(&l, &t, &w, &h);
-    return PutLong(height, h);
+    return GetWindowPart(3, height);
 }
 
 HRESULT CVideoRendererFilter::put_Owner(OAHWND owner) {

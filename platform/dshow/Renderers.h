@@ -80,6 +80,9 @@ public:
     HRESULT NotifyOwnerMessage(OAHWND hwnd, LONG msg, LONG_PTR wParam, LONG_PTR lParam) override;
     HRESULT SetWindowPosition(LONG left, LONG top, LONG width, LONG height) override;
     HRESULT GetWindowPosition(LONG* pLeft, LONG* pTop, LONG* pWidth, LONG* pHeight) override;
+    // One part (0 left, 1 top, 2 width, 3 height) of the window rectangle.
+    HRESULT GetWindowPart(int part, LONG* value);
+    HRESULT PutWindowPart(int part, LONG value);
     HRESULT GetMinIdealImageSize(LONG* pWidth, LONG* pHeight) override;
     HRESULT GetMaxIdealImageSize(LONG* pWidth, LONG* pHeight) override;
     HRESULT GetRestorePosition(LONG* pLeft, LONG* pTop, LONG* pWidth, LONG* pHeight) override;

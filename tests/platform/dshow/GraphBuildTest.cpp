@@ -311,6 +311,18 @@ TEST(GraphBuild, SizeChangesAndWindowState) {
     EXPECT_EQ(S_OK, window->SetWindowPosition(10, 20, 300, 200));
     EXPECT_EQ(S_OK, window->GetWindowPosition(&l, &t, &ww, &wh));
     EXPECT_EQ((std::vector<LONG>{10, 20, 300, 200}), (std::vector<LONG>{l, t, ww, wh}));
+    // Each edge accessor changes its own part only.
+    EXPECT_EQ(S_OK, window->put_Left(11));
+    EXPECT_EQ(S_OK, window->put_Top(21));
+    EXPECT_EQ(S_OK, window->put_Width(301));
+    EXPECT_EQ(S_OK, window->put_Height(201));
+    LONG parts[4] = {};
+    window->get_Left(&parts[0]);
+    window->get_Top(&parts[1]);
+    window->get_Width(&parts[2]);
+    window->get_Height(&parts[3]);
+    EXPECT_EQ((std::vector<LONG>{11, 21, 301, 201}), std::vector<LONG>(parts, parts + 4));
+    EXPECT_EQ(E_POINTER, window->get_Left(nullptr));
     // Losing the owner while in full screen ends full screen and says so.
     QObject host, other;
     EXPECT_EQ(S_OK, window->put_Owner(&host));
