@@ -712,50 +712,42 @@ HRESULT CFilterGraph::LinkThrough(GstPad* pad, const std::vector<GstElement*>& c
     return r == GST_PAD_LINK_OK ? S_OK : VFW_E_CANNOT_CONNECT;
 }
 
+// A raw stream gets a converter and one of our renderers; when either cannot
+// be made, the build remembers which kind of stream went unrendered.
+HRESULT CFilterGraph::RenderRawPad(GstPad* pad, const char* converterFactory,
+                                   const char* converterName, const char* sinkKind,
+                                   IBaseFilter* rendererObject, const char* rendererName,
+                                   bool CBuildState::*missing) {
+    CComPtr<IBaseFilter> own(rendererObject);
+    auto notRendered = [&] {
+        std::lock_guard guard(m_build.lock);
+        m_build.*missing = true;
+        return VFW_E_CANNOT_RENDER;
+    };
+    CComPtr<IBaseFilter> conv = MakeFilter(converterFactory, converterName);
+    if (!conv || !SelectFactory(sinkKind))
+        return notRendered();
+    CComPtr<IBaseFilter> renderer = AdoptFilter(own, rendererName);
+    if (!renderer)
+        return notRendered();
+    HRESULT hr = LinkThrough(pad, {CoreOf(conv)->Element(), CoreOf(renderer)->Element()});
+    if (SUCCEEDED(hr)) {
+        std::lock_guard guard(m_build.lock);
+        ++m_build.renderersMade;
+    }
+    return hr;
+}
+
 HRESULT CFilterGraph::RenderPad(GstPad* pad) {
     std::string kind = CapsName(pad);
-    if (kind == "video/x-raw") {
-        auto notRendered = [this] {
-            std::lock_guard guard(m_build.lock);
-            m_build.missingVideo = true;
-            return VFW_E_CANNOT_RENDER;
-        };
-        CComPtr<IBaseFilter> conv = MakeFilter("videoconvert", "Color Space Converter");
-        if (!conv || !SelectFactory("videosink"))
-            return notRendered();
-        CComPtr<IBaseFilter> renderer =
-            AdoptFilter(CComPtr<IBaseFilter>(static_cast<IBaseFilter*>(new CVideoRendererFilter())),
-                        "Video Renderer");
-        if (!renderer)
-            return notRendered();
-        HRESULT hr = LinkThrough(pad, {CoreOf(conv)->Element(), CoreOf(renderer)->Element()});
-        if (SUCCEEDED(hr)) {
-            std::lock_guard guard(m_build.lock);
-            ++m_build.renderersMade;
-        }
-        return hr;
-    }
-    if (kind == "audio/x-raw") {
-        auto notRendered = [this] {
-            std::lock_guard guard(m_build.lock);
-            m_build.missingAudio = true;
-            return VFW_E_CANNOT_RENDER;
-        };
-        CComPtr<IBaseFilter> conv = MakeFilter("audioconvert", "Audio Converter");
-        if (!conv || !SelectFactory("audiosink"))
-            return notRendered();
-        CComPtr<IBaseFilter> renderer =
-            AdoptFilter(CComPtr<IBaseFilter>(static_cast<IBaseFilter*>(new CAudioRendererFilter())),
-                        "Audio Renderer");
-        if (!renderer)
-            return notRendered();
-        HRESULT hr = LinkThrough(pad, {CoreOf(conv)->Element(), CoreOf(renderer)->Element()});
-        if (SUCCEEDED(hr)) {
-            std::lock_guard guard(m_build.lock);
-            ++m_build.renderersMade;
-        }
-        return hr;
-    }
+    if (kind == "video/x-raw")
+        return RenderRawPad(pad, "videoconvert", "Color Space Converter", "videosink",
+                            new CVideoRendererFilter(), "Video Renderer",
+                            &CBuildState::missingVideo);
+    if (kind == "audio/x-raw")
+        return RenderRawPad(pad, "audioconvert", "Audio Converter", "audiosink",
+                            new CAudioRendererFilter(), "Audio Renderer",
+                            &CBuildState::missingAudio);
     if (kind.rfind("text/", 0) == 0 || kind.rfind("subpicture/", 0) == 0 ||
         kind.rfind("application/x-subtitle", 0) == 0)
         return S_FALSE;  // subtitles stay unconnected

@@ -152,6 +152,9 @@ private:
     HRESULT AddFilterInternal(IBaseFilter* filter, const char* name);
     CComPtr<IBaseFilter> MakeFilter(const char* factory, const char* name);
     CComPtr<IBaseFilter> AdoptFilter(CComPtr<IBaseFilter> filter, const char* name);
+    HRESULT RenderRawPad(GstPad* pad, const char* converterFactory, const char* converterName,
+                         const char* sinkKind, IBaseFilter* rendererObject,
+                         const char* rendererName, bool CBuildState::*missing);
     bool SelectFactory(const char* factory);
     HRESULT RenderPad(GstPad* pad);
     HRESULT LinkThrough(GstPad* pad, const std::vector<GstElement*>& chain);

@@ -267,6 +267,14 @@ HRESULT CVideoRendererFilter::GetVideoSize(LONG* pWidth, LONG* pHeight) {
     return S_OK;
 }
 
+// Writes a rectangle as left, top, width and height.
+static void PutRect(const RECT& r, LONG* left, LONG* top, LONG* width, LONG* height) {
+    *left = r.left;
+    *top = r.top;
+    *width = r.right - r.left;
+    *height = r.bottom - r.top;
+}
+
 HRESULT CVideoRendererFilter::SetSourcePosition(LONG left, LONG top, LONG width, LONG height) {
     if (width <= 0 || height <= 0 || left < 0 || top < 0)
         return E_INVALIDARG;
@@ -283,11 +291,7 @@ HRESULT CVideoRendererFilter::GetSourcePosition(LONG* pLeft, LONG* pTop, LONG* p
     LONG w = 0, h = 0;
     NativeSize(w, h);
     std::lock_guard guard(m_lock);
-    RECT r = m_defaultSource ? RECT{0, 0, w, h} : m_source;
-    *pLeft = r.left;
-    *pTop = r.top;
-    *pWidth = r.right - r.left;
-    *pHeight = r.bottom - r.top;
+    PutRect(m_defaultSource ? RECT{0, 0, w, h} : m_source, pLeft, pTop, pWidth, pHeight);
     return S_OK;
 }
 
@@ -313,11 +317,7 @@ HRESULT CVideoRendererFilter::GetDestinationPosition(LONG* pLeft, LONG* pTop, LO
     LONG w = 0, h = 0;
     NativeSize(w, h);
     std::lock_guard guard(m_lock);
-    RECT r = m_defaultDestination ? RECT{0, 0, w, h} : m_destination;
-    *pLeft = r.left;
-    *pTop = r.top;
-    *pWidth = r.right - r.left;
-    *pHeight = r.bottom - r.top;
+    PutRect(m_defaultDestination ? RECT{0, 0, w, h} : m_destination, pLeft, pTop, pWidth, pHeight);
     return S_OK;
 }
 
@@ -494,11 +494,7 @@ HRESULT CVideoRendererFilter::GetWindowPosition(LONG* pLeft, LONG* pTop, LONG* p
     NativeSize(w, h);
     std::lock_guard guard(m_lock);
     // Until placed, the window has the video's own size.
-    RECT r = m_windowPlaced ? m_window : RECT{0, 0, w, h};
-    *pLeft = r.left;
-    *pTop = r.top;
-    *pWidth = r.right - r.left;
-    *pHeight = r.bottom - r.top;
+    PutRect(m_windowPlaced ? m_window : RECT{0, 0, w, h}, pLeft, pTop, pWidth, pHeight);
     return S_OK;
 }
 
