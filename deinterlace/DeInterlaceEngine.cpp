@@ -17,6 +17,24 @@ const VIDEOINFOHEADER* VideoInfo(const CMediaType& mt) {
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt.Format());
 }
 
+// Bits per pixel of each format the kernels step through; 0 for the rest.
+int BitCountOf(EPixelFormat format) {
+    switch (format) {
+        case EPixelFormat::Yuy2:
+        case EPixelFormat::Rgb555:
+        case EPixelFormat::Rgb565:
+            return 16;
+        case EPixelFormat::Rgb24:
+            return 24;
+        case EPixelFormat::Rgb32:
+        case EPixelFormat::Argb32:
+            return 32;
+        case EPixelFormat::Other:
+            break;
+    }
+    return 0;
+}
+
 EPixelFormat FormatOf(const GUID& subtype) {
     if (subtype == MEDIASUBTYPE_YUY2)
         return EPixelFormat::Yuy2;
@@ -39,16 +57,39 @@ CDeInterlaceEngine::CDeInterlaceEngine() : m_kernels(&deint::FastKernels()) {
     SelectFunctions();
 }
 
-void CDeInterlaceEngine::SetInputType(const AM_MEDIA_TYPE& mt) {
-    m_inputType = mt;
-    UpdateGeometry();
+int CDeInterlaceEngine::SubtypeBitCount(const GUID& subtype) {
+    return BitCountOf(FormatOf(subtype));
 }
 
-void CDeInterlaceEngine::SetOutputType(const AM_MEDIA_TYPE& mt) {
+bool CDeInterlaceEngine::IsConsistentType(const AM_MEDIA_TYPE& mt) {
+    const BITMAPINFOHEADER* bmi = nullptr;
+    if (mt.formattype == FORMAT_VideoInfo && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
+        bmi = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+    else if (mt.formattype == FORMAT_VideoInfo2 && mt.pbFormat &&
+             mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
+        bmi = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
+    if (!bmi)
+        return true;
+    const int bits = SubtypeBitCount(mt.subtype);
+    return bits == 0 || bmi->biBitCount == bits;
+}
+
+HRESULT CDeInterlaceEngine::SetInputType(const AM_MEDIA_TYPE& mt) {
+    if (!IsConsistentType(mt))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    m_inputType = mt;
+    UpdateGeometry();
+    return S_OK;
+}
+
+HRESULT CDeInterlaceEngine::SetOutputType(const AM_MEDIA_TYPE& mt) {
+    if (!IsConsistentType(mt))
+        return VFW_E_TYPE_NOT_ACCEPTED;
     m_outputType = mt;
     const VIDEOINFOHEADER* vih = VideoInfo(m_outputType);
     m_hasFrameTime = vih && vih->AvgTimePerFrame > 0;
     UpdateGeometry();
+    return S_OK;
 }
 
 void CDeInterlaceEngine::SetMethod(DWORD method) {
@@ -88,12 +129,20 @@ void CDeInterlaceEngine::UpdateGeometry() {
     const BITMAPINFOHEADER* out = m_outputType.BitmapHeader();
     m_inWidth = in ? in->biWidth : 0;
     m_inHeight = in ? (in->biHeight < 0 ? -int64_t(in->biHeight) : in->biHeight) : 0;
-    m_inLineSize = in ? int64_t(in->biBitCount) * in->biWidth / 8 : 0;
     m_outWidth = out ? out->biWidth : 0;
     m_outHeight = out ? out->biHeight : 0;
-    m_outLineSize = out ? int64_t(out->biBitCount) * out->biWidth / 8 : 0;
-    m_bytesPerPixel = out && out->biBitCount % 8 == 0 ? out->biBitCount / 8 : 0;
     m_outFormat = FormatOf(m_outputType.subtype);
+    // Line sizes and the pixel step both come from the subtype where the
+    // kernels know it; the bit count is used only for the other subtypes.
+    int inBits = in ? BitCountOf(FormatOf(m_inputType.subtype)) : 0;
+    if (in && inBits == 0)
+        inBits = in->biBitCount;
+    int outBits = BitCountOf(m_outFormat);
+    if (out && outBits == 0)
+        outBits = out->biBitCount;
+    m_inLineSize = in ? int64_t(inBits) * in->biWidth / 8 : 0;
+    m_outLineSize = out ? int64_t(outBits) * out->biWidth / 8 : 0;
+    m_bytesPerPixel = BitCountOf(m_outFormat) / 8;
     bool heightsDiffer = in && out && in->biHeight != out->biHeight;
     m_flip = heightsDiffer && m_outFormat != EPixelFormat::Yuy2;
     m_swap = heightsDiffer && m_outFormat == EPixelFormat::Yuy2;

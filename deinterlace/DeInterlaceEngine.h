@@ -28,9 +28,19 @@ public:
 
     CDeInterlaceEngine();
 
-    // Media types: a copy of each is kept with its bitmap header.
-    void SetInputType(const AM_MEDIA_TYPE& mt);
-    void SetOutputType(const AM_MEDIA_TYPE& mt);
+    // Whether the engine can take the type: a video type whose bitmap header
+    // gives the bit count its subtype packs pixels with (any bit count for
+    // the subtypes it only copies lines of). Types without a bitmap header
+    // are taken; they describe no frame.
+    static bool IsConsistentType(const AM_MEDIA_TYPE& mt);
+    // Bits per pixel of the subtypes the kernels know, 0 for others.
+    static int SubtypeBitCount(const GUID& subtype);
+
+    // Media types: a copy of each is kept with its bitmap header. A type
+    // that is not consistent is refused (VFW_E_TYPE_NOT_ACCEPTED) and the
+    // engine keeps the type it had.
+    HRESULT SetInputType(const AM_MEDIA_TYPE& mt);
+    HRESULT SetOutputType(const AM_MEDIA_TYPE& mt);
     const CMediaType& InputType() const { return m_inputType; }
     const CMediaType& OutputType() const { return m_outputType; }
 
@@ -130,7 +140,7 @@ private:
     LONG m_outHeight = 0;  // signed, as in the output header
     int64_t m_inLineSize = 0;
     int64_t m_outLineSize = 0;
-    int m_bytesPerPixel = 0;  // output pixel size when it is whole bytes, else 0
+    int m_bytesPerPixel = 0;  // output pixel size of the subtypes the kernels know, else 0
     bool m_flip = false;
     bool m_swap = false;
     bool m_hasFrameTime = false;

@@ -1,6 +1,7 @@
 // velotrax deinterlace: runs the deinterlace engine over a file of raw
 // frames, as the filter would over a stream of samples.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -219,6 +220,14 @@ int Run(const COptions& o) {
                      std::strerror(errno));
         return kExitFailure;
     }
+    // Opening the output truncates it: when it is the input itself (the same
+    // name, a link to it, or standard output sent to it), nothing is left to read.
+    struct stat inStat, outStat;
+    const bool outExists =
+        o.out == "-" ? fstat(STDOUT_FILENO, &outStat) == 0 : stat(o.out.c_str(), &outStat) == 0;
+    if (outExists && fstat(fileno(in.Get()), &inStat) == 0 && inStat.st_dev == outStat.st_dev &&
+        inStat.st_ino == outStat.st_ino && S_ISREG(inStat.st_mode))
+        throw CUsageError{"the output '" + o.out + "' is the input file; write to another file"};
     CFile out(o.out, true);
     if (!out.Get()) {
         std::fprintf(stderr, "velotrax deinterlace: cannot create '%s': %s\n", o.out.c_str(),
@@ -227,8 +236,9 @@ int Run(const COptions& o) {
     }
 
     CDeInterlaceEngine engine;
-    engine.SetInputType(MakeType(o, o.width, o.height));
-    engine.SetOutputType(MakeType(o, o.outStride, o.flip ? -o.height : o.height));
+    if (FAILED(engine.SetInputType(MakeType(o, o.width, o.height))) ||
+        FAILED(engine.SetOutputType(MakeType(o, o.outStride, o.flip ? -o.height : o.height))))
+        throw CUsageError{"the engine does not take that format"};
     engine.SetMethod(DWORD(o.method));
     engine.SetInterpolation(DWORD(o.interpolation));
     engine.SetSharpen(DWORD(o.sharpen));

@@ -1,5 +1,6 @@
 // velotrax deinterlace against the engine run in the test itself.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -172,6 +173,22 @@ TEST(DeinterlaceCommand, BadArgumentsExitWithStatusTwo) {
     EXPECT_EQ(2, p.exitCode);
     EXPECT_EQ(24u, p.out.size());  // the two whole frames were written
     EXPECT_NE(std::string::npos, p.err.find("middle of a frame"));
+}
+
+// Writing over the input would empty it before it is read.
+TEST(DeinterlaceCommand, RefusesToWriteOverItsInput) {
+    vtest::TempDir dir;
+    const std::string in = dir.File("in.raw"), content(48, 'x');
+    vtest::WriteFile(in, content);
+    ASSERT_EQ(0, link(in.c_str(), dir.File("hard.raw").c_str()));
+    ASSERT_EQ(0, symlink(in.c_str(), dir.File("soft.raw").c_str()));
+    for (const char* out : {"in.raw", "hard.raw", "soft.raw"}) {
+        vtest::ProcessResult p = vtest::RunVelotrax({"deinterlace", "--format", "rgb24", "--size",
+                                                     "2x2", "--method", "1", in, dir.File(out)});
+        EXPECT_EQ(2, p.exitCode) << out;
+        EXPECT_NE(std::string::npos, p.err.find("is the input file")) << p.err;
+        EXPECT_EQ(content, vtest::ReadFile(in)) << out;
+    }
 }
 
 TEST(DeinterlaceCommand, MissingInputFails) {

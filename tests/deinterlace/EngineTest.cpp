@@ -247,6 +247,33 @@ TEST(Engine, NeverWritesOutsideTheOutputBuffer) {
                             }
 }
 
+// A bit count that differs from what the subtype packs is refused where
+// the type enters; the frames then stay inside their buffers.
+TEST(Engine, RefusesBitCountsThatDoNotMatchTheSubtype) {
+    constexpr size_t kGuard = 64;
+    for (const GUID& subtype : {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB32,
+                                MEDIASUBTYPE_ARGB32, MEDIASUBTYPE_RGB555, MEDIASUBTYPE_RGB565})
+        for (WORD bits : {8, 16, 24, 32}) {
+            if (bits == deint_test::BitCountOf(subtype))
+                continue;
+            CMediaType bad = MakeVideoType(subtype, 16, 6);
+            const_cast<BITMAPINFOHEADER*>(bad.BitmapHeader())->biBitCount = bits;
+            CDeInterlaceEngine engine;
+            EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, engine.SetInputType(bad)) << bits;
+            EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, engine.SetOutputType(bad)) << bits;
+            EXPECT_EQ(nullptr, engine.OutputType().BitmapHeader());
+            engine.SetMethod(2);
+            engine.SetInterpolation(2);
+            engine.SetSharpen(3);
+            const long size = 16 * 6 * bits / 8;
+            std::vector<uint8_t> in = RandomBytes(size_t(size), 8);
+            std::vector<uint8_t> out(size_t(size) + 2 * kGuard, 0x5A);
+            engine.ProcessFrame(0, {}, in.data(), out.data() + kGuard, size, size);
+            for (size_t i = 0; i < kGuard; ++i)
+                ASSERT_EQ(0x5A, out[kGuard + size_t(size) + i]) << bits;
+        }
+}
+
 TEST(Engine, ShortInputProcessesTheWholeLinesItHas) {
     CDeInterlaceEngine engine;
     engine.SetInputType(MakeVideoType(MEDIASUBTYPE_RGB24, 2, 6));
