@@ -16,13 +16,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: velotrax deinterlace --format FMT --size WxH --method M [--interpolate I]\n"
-    "                            [--sharpen S] [--diagnostics] [--field F]\n"
-    "                            [--out-stride PIXELS] [--flip] IN OUT\n"
-    "  FMT: yuy2 rgb24 rgb32 argb32 rgb555 rgb565; M: 0..4; I: 0..2; S: 0..5; F: 0..2\n"
-    "  IN, OUT: files of raw frames, or '-' for standard input and output\n";
-
 struct CFormat {
     const char* name;
     const GUID* subtype;
@@ -72,51 +65,49 @@ long NumberIn(const std::string& option, const std::string& text, long low, long
     return value;
 }
 
-COptions ParseOptions(int argc, char** argv) {
+void AddOptions(CCommandLine& cl) {
+    cl.AddOption({"format"}, "pixel format: yuy2 rgb24 rgb32 argb32 rgb555 rgb565", "FMT");
+    cl.AddOption({"size"}, "frame size in pixels, each from 1 to 65535", "WxH");
+    cl.AddOption({"method"}, "deinterlace method, 0 to 4", "M");
+    cl.AddOption({"interpolate"}, "interpolation, 0 to 2 (default 0)", "I");
+    cl.AddOption({"sharpen"}, "sharpening, 0 to 5 (default 0)", "S");
+    cl.AddOption({"diagnostics"}, "draw the diagnostics text into the frames");
+    cl.AddOption({"field"}, "field to process, 0 to 2 (default: by method)", "F");
+    cl.AddOption({"out-stride"}, "output line length in pixels (default: the width)", "PIXELS");
+    cl.AddOption({"flip"}, "write the output bottom-up");
+}
+
+COptions ParseOptions(const CCommandLine& cl) {
     COptions o;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw CUsageError{arg + " needs a value"};
-            return argv[++i];
-        };
-        if (arg == "--format") {
-            std::string name = value();
-            for (const CFormat& f : kFormats)
-                if (name == f.name)
-                    o.format = &f;
-            if (!o.format)
-                throw CUsageError{"unknown format '" + name + "'"};
-        } else if (arg == "--size") {
-            std::string size = value();
-            size_t x = size.find('x');
-            if (x == std::string::npos || !ParseNumber(size.substr(0, x), o.width) ||
-                !ParseNumber(size.substr(x + 1), o.height) || o.width < 1 || o.height < 1 ||
-                o.width > 65535 || o.height > 65535)
-                throw CUsageError{"--size takes WIDTHxHEIGHT with both from 1 to 65535, not '" +
-                                  size + "'"};
-        } else if (arg == "--method") {
-            o.method = NumberIn(arg, value(), 0, 4);
-        } else if (arg == "--interpolate") {
-            o.interpolation = NumberIn(arg, value(), 0, 2);
-        } else if (arg == "--sharpen") {
-            o.sharpen = NumberIn(arg, value(), 0, 5);
-        } else if (arg == "--diagnostics") {
-            o.diagnostics = true;
-        } else if (arg == "--field") {
-            o.field = NumberIn(arg, value(), 0, 2);
-        } else if (arg == "--out-stride") {
-            o.outStride = NumberIn(arg, value(), 1, 65535);
-        } else if (arg == "--flip") {
-            o.flip = true;
-        } else if (arg == "-" || arg.rfind("-", 0) != 0) {
-            files.push_back(arg);
-        } else {
-            throw CUsageError{"unknown option '" + arg + "'"};
-        }
+    if (cl.IsSet("format")) {
+        std::string name = cl.Value("format");
+        for (const CFormat& f : kFormats)
+            if (name == f.name)
+                o.format = &f;
+        if (!o.format)
+            throw CUsageError{"unknown format '" + name + "'"};
     }
+    if (cl.IsSet("size")) {
+        std::string size = cl.Value("size");
+        size_t x = size.find('x');
+        if (x == std::string::npos || !ParseNumber(size.substr(0, x), o.width) ||
+            !ParseNumber(size.substr(x + 1), o.height) || o.width < 1 || o.height < 1 ||
+            o.width > 65535 || o.height > 65535)
+            throw CUsageError{"--size takes WIDTHxHEIGHT with both from 1 to 65535, not '" + size +
+                              "'"};
+    }
+    auto number = [&](const char* name, long& value, long low, long high) {
+        if (cl.IsSet(name))
+            value = NumberIn(std::string("--") + name, cl.Value(name), low, high);
+    };
+    number("method", o.method, 0, 4);
+    number("interpolate", o.interpolation, 0, 2);
+    number("sharpen", o.sharpen, 0, 5);
+    number("field", o.field, 0, 2);
+    number("out-stride", o.outStride, 1, 65535);
+    o.diagnostics = cl.IsSet("diagnostics");
+    o.flip = cl.IsSet("flip");
+    const std::vector<std::string>& files = cl.Positional();
     if (!o.format)
         throw CUsageError{"--format is missing"};
     if (o.width == 0)
@@ -291,17 +282,19 @@ int Run(const COptions& o) {
 }
 
 int RunDeinterlace(int argc, char** argv) {
+    CCommandLine cl("deinterlace", {"--format FMT --size WxH --method M [OPTIONS] IN OUT"},
+                    "Runs the deinterlace engine over IN, a file of raw frames, and writes the\n"
+                    "frames to OUT; '-' stands for standard input or output.");
+    AddOptions(cl);
+    if (auto status = cl.Parse(argc, argv))
+        return *status;
     try {
-        return Run(ParseOptions(argc, argv));
+        return Run(ParseOptions(cl));
     } catch (const CUsageError& e) {
-        std::fprintf(stderr, "velotrax deinterlace: %s\n%s", e.message.c_str(), kUsage);
-        return kExitUsage;
+        return cl.UsageError(e.message);
     }
 }
 
-CCommandRegistrar reg({"deinterlace",
-                       "deinterlace --format FMT --size WxH --method M [options] IN OUT  "
-                       "deinterlace raw video frames",
-                       &RunDeinterlace});
+CCommandRegistrar reg({"deinterlace", "deinterlace raw video frames", &RunDeinterlace});
 
 }  // namespace

@@ -17,27 +17,20 @@ public:
     void OnPlayNotify(CPlayCtx*, int32_t, int32_t) override {}
 };
 
-void PrintUsage(FILE* out) {
-    std::fprintf(out,
-                 "Usage: velotrax info FILE\n"
-                 "Opens FILE (a media file, URL, playlist or saved graph) and prints\n"
-                 "duration and frame_duration (100-ns units, -1 when unknown), width,\n"
-                 "height, interlaced, has_video, has_audio and seekable as key=value lines.\n");
-}
-
 long long FrameDuration(CPlayCtx& ctx) {
     return ctx.HasVideo() ? ctx.GetFrameDuration() : -1;
 }
 
 int RunInfo(int argc, char** argv) {
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        PrintUsage(stdout);
-        return kExitOk;
-    }
-    if (argc != 2 || argv[1][0] == '\0') {
-        PrintUsage(stderr);
-        return kExitUsage;
-    }
+    CCommandLine cl("info", {"FILE"},
+                    "Opens FILE (a media file, URL, playlist or saved graph) and prints\n"
+                    "duration and frame_duration (100-ns units, -1 when unknown), width,\n"
+                    "height, interlaced, has_video, has_audio and seekable as key=value lines.");
+    if (auto status = cl.Parse(argc, argv))
+        return *status;
+    if (cl.Positional().size() != 1 || cl.Positional()[0].empty())
+        return cl.UsageError("give one FILE");
+    const std::string file = cl.Positional()[0];
     int qargc = 1;
     QCoreApplication app(qargc, argv);
     CSilentNotify notify;
@@ -45,7 +38,7 @@ int RunInfo(int argc, char** argv) {
     int status = kExitOk;
     try {
         ctx.Create(&notify);
-        ctx.Open(argv[1]);
+        ctx.Open(file);
         // The renderer's native size (no aspect correction in this process).
         VASIZE size;
         bool video = ctx.HasVideo();
@@ -74,8 +67,7 @@ int RunInfo(int argc, char** argv) {
     return status;
 }
 
-CCommandRegistrar reg(
-    {"info", "info FILE  print duration, frame duration, size and streams of a media file",
-     &RunInfo});
+CCommandRegistrar reg({"info", "print duration, frame duration, size and streams of a media file",
+                       &RunInfo});
 
 }  // namespace

@@ -21,22 +21,6 @@ namespace {
 
 constexpr unsigned IDS_REG_SAVE_FAILED = 29002;
 
-const char* const kUsage =
-    "usage: velotrax options get [--as bool|int|double|string] SECTION NAME\n"
-    "       velotrax options set [--dword|--string] SECTION NAME VALUE\n"
-    "       velotrax options delete SECTION [NAME]\n"
-    "       velotrax options list SECTION\n"
-    "       velotrax options export\n"
-    "       velotrax options path\n"
-    "An empty SECTION means \"Settings\"; sections nest with '\\'.\n";
-
-int Usage(const char* problem = nullptr) {
-    if (problem)
-        std::fprintf(stderr, "velotrax options: %s\n", problem);
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-}
-
 int Fail(const std::string& message) {
     std::fprintf(stderr, "velotrax options: %s\n", message.c_str());
     return kExitFailure;
@@ -124,18 +108,17 @@ int FlushAndCheck() {
     return Fail(message ? *message : RegErrorText(rc));
 }
 
-int Get(std::vector<std::string> args) {
-    std::string as;
-    if (!args.empty() && args[0] == "--as") {
-        if (args.size() < 2)
-            return Usage("--as needs bool, int, double or string");
-        as = args[1];
-        args.erase(args.begin(), args.begin() + 2);
-        if (as != "bool" && as != "int" && as != "double" && as != "string")
-            return Usage("--as needs bool, int, double or string");
-    }
+const char kSections[] = "An empty SECTION means \"Settings\"; sections nest with '\\'.";
+
+// Runs one action with its own parsed command line and its arguments.
+using CAction = int (*)(CCommandLine& cl, const std::vector<std::string>& args);
+
+int Get(CCommandLine& cl, const std::vector<std::string>& args) {
+    std::string as = cl.Value("as");
+    if (cl.IsSet("as") && as != "bool" && as != "int" && as != "double" && as != "string")
+        return cl.UsageError("--as takes bool, int, double or string");
     if (args.size() != 2)
-        return Usage();
+        return cl.UsageError("give SECTION and NAME");
     std::string out;
     CAppOpt value = GetAppOptions().GetOption(args[0], args[1]);
     if (value.IsEmpty()) {
@@ -150,14 +133,12 @@ int Get(std::vector<std::string> args) {
     return kExitOk;
 }
 
-int Set(std::vector<std::string> args) {
-    bool dword = false;
-    if (!args.empty() && (args[0] == "--dword" || args[0] == "--string")) {
-        dword = args[0] == "--dword";
-        args.erase(args.begin());
-    }
+int Set(CCommandLine& cl, const std::vector<std::string>& args) {
+    if (cl.IsSet("dword") && cl.IsSet("string"))
+        return cl.UsageError("give --dword or --string, not both");
+    const bool dword = cl.IsSet("dword");
     if (args.size() != 3)
-        return Usage();
+        return cl.UsageError("give SECTION, NAME and VALUE");
     const std::string& section = args[0];
     const std::string& name = args[1];
     const std::string& text = args[2];
@@ -170,7 +151,7 @@ int Set(std::vector<std::string> args) {
         errno = 0;
         long long v = std::strtoll(text.c_str(), &end, 0);
         if (text.empty() || *end != '\0' || errno != 0 || v < INT32_MIN || v > UINT32_MAX)
-            return Usage("--dword needs a 32-bit number");
+            return cl.UsageError("--dword needs a 32-bit number");
         value = CAppOpt(static_cast<int32_t>(static_cast<uint32_t>(v)));
     } else {
         value = CAppOpt(text);
@@ -179,16 +160,16 @@ int Set(std::vector<std::string> args) {
     return FlushAndCheck();
 }
 
-int Delete(const std::vector<std::string>& args) {
+int Delete(CCommandLine& cl, const std::vector<std::string>& args) {
     if (args.empty() || args.size() > 2)
-        return Usage();
+        return cl.UsageError("give SECTION and optionally NAME");
     GetAppOptions().DeleteOption(args[0], args.size() == 2 ? args[1] : std::string());
     return FlushAndCheck();
 }
 
-int List(const std::vector<std::string>& args) {
+int List(CCommandLine& cl, const std::vector<std::string>& args) {
     if (args.size() != 1)
-        return Usage();
+        return cl.UsageError("give SECTION");
     std::vector<std::string> names;
     GetAppOptions().EnumOptions(args[0], names);
     for (const std::string& n : names)
@@ -196,9 +177,9 @@ int List(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-int Export(const std::vector<std::string>& args) {
+int Export(CCommandLine& cl, const std::vector<std::string>& args) {
     if (!args.empty())
-        return Usage();
+        return cl.UsageError("takes no arguments");
     if (int rc = FlushAndCheck(); rc != kExitOk)
         return rc;
     FILE* f = std::fopen(RegUserFilePath().c_str(), "rb");
@@ -212,38 +193,71 @@ int Export(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-int RunOptions(int argc, char** argv) {
-    // As at module start: the settings live under the company key.
-    SetRegistryKey("Korvani");
-    if (argc < 2)
-        return Usage();
-    std::string verb = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
-    if (verb == "get")
-        return Get(args);
-    if (verb == "set")
-        return Set(args);
-    if (verb == "delete")
-        return Delete(args);
-    if (verb == "list")
-        return List(args);
-    if (verb == "export")
-        return Export(args);
-    if (verb == "path") {
-        if (!args.empty())
-            return Usage();
-        std::printf("%s\n", RegUserFilePath().c_str());
-        return kExitOk;
-    }
-    if (verb == "--help" || verb == "-h") {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
-    return Usage(("unknown action '" + verb + "'").c_str());
+int Path(CCommandLine& cl, const std::vector<std::string>& args) {
+    if (!args.empty())
+        return cl.UsageError("takes no arguments");
+    std::printf("%s\n", RegUserFilePath().c_str());
+    return kExitOk;
 }
 
-CCommandRegistrar reg({"options",
-                       "options get|set|delete|list|export|path ...  read and change the settings",
-                       &RunOptions});
+struct CActionInfo {
+    const char* name;
+    const char* usage;
+    const char* description;
+    CAction run;
+};
+const CActionInfo kActions[] = {
+    {"get", "[--as TYPE] SECTION NAME",
+     "Prints a setting; without a stored value prints the default and exits 1.", &Get},
+    {"set", "[--dword|--string] SECTION NAME VALUE",
+     "Stores a setting and saves the settings file.", &Set},
+    {"delete", "SECTION [NAME]", "Deletes a setting, or a section without sub-sections.", &Delete},
+    {"list", "SECTION", "Lists the names of a section's settings.", &List},
+    {"export", "", "Prints the settings file.", &Export},
+    {"path", "", "Prints where the settings file is.", &Path},
+};
+
+int RunOptions(int argc, char** argv) {
+    std::vector<std::string> usage;
+    for (const CActionInfo& a : kActions)
+        usage.push_back(std::string(a.name) + (*a.usage ? " " : "") + a.usage);
+    CCommandLine cl("options", usage,
+                    std::string("Reads and changes the player's settings.\n") + kSections +
+                        "\nEach action takes --help.");
+    cl.StopAtFirstPositional();
+    if (auto status = cl.Parse(argc, argv))
+        return *status;
+    if (cl.Positional().empty())
+        return cl.UsageError("give an action");
+    const std::string verb = cl.Positional()[0];
+    const CActionInfo* action = nullptr;
+    for (const CActionInfo& a : kActions)
+        if (verb == a.name)
+            action = &a;
+    if (!action)
+        return cl.UsageError("unknown action '" + verb + "'");
+
+    CCommandLine actionLine(std::string("options ") + action->name, {action->usage},
+                            std::string(action->description) + "\n" + kSections);
+    if (action->run == &Get)
+        actionLine.AddOption({"as"}, "convert to bool, int, double or string", "TYPE");
+    if (action->run == &Set) {
+        actionLine.AddOption({"dword"}, "store a 32-bit number");
+        actionLine.AddOption({"string"}, "store a string");
+    }
+    // A value may begin with '-' once the section is given.
+    actionLine.StopAtFirstPositional();
+    std::vector<std::string> rest(cl.Positional().begin(), cl.Positional().end());
+    std::vector<char*> actionArgv;
+    for (std::string& arg : rest)
+        actionArgv.push_back(arg.data());
+    if (auto status = actionLine.Parse(int(actionArgv.size()), actionArgv.data()))
+        return *status;
+    // As at module start: the settings live under the company key.
+    SetRegistryKey("Korvani");
+    return action->run(actionLine, actionLine.Positional());
+}
+
+CCommandRegistrar reg({"options", "read and change the settings", &RunOptions});
 
 }  // namespace

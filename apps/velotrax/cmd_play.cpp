@@ -8,27 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "apps/velotrax/Command.h"
 #include "playback/PlayCtx.h"
 #include "support/Exception.h"
 
 namespace {
-
-void PrintUsage(FILE* out) {
-    std::fprintf(
-        out,
-        "Usage: velotrax play --headless [--rate R] [--from MS] [--to MS] [--repeat N] FILE\n"
-        "Plays FILE (a media file, URL or ASX/WVX playlist) without a window.\n"
-        "Standard output gets one line per event: open-begin, open-done, open-failed,\n"
-        "state-begin, state-done, state-failed, seek-wait-begin, seek-wait-done,\n"
-        "playlist-changed, clip N, play-end. Standard error shows the progress.\n"
-        "  --rate R    play at rate R (1.0 is normal speed)\n"
-        "  --from MS   start of the selection in milliseconds\n"
-        "  --to MS     end of the selection in milliseconds\n"
-        "  --repeat N  play N times (continuous play), default 1\n");
-}
 
 struct Options {
     double rate = 1.0;
@@ -46,39 +34,48 @@ bool ParseInteger(const char* text, long long& value) {
     return errno == 0 && end != text && *end == '\0';
 }
 
-bool ParseOptions(int argc, char** argv, Options& options) {
-    bool headless = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (arg == "--headless") {
-            headless = true;
-        } else if (arg == "--rate") {
-            const char* v = next();
-            char* end = nullptr;
-            if (!v)
-                return false;
-            options.rate = std::strtod(v, &end);
-            if (end == v || *end != '\0' || !(options.rate > 0.0) || options.rate > 100.0)
-                return false;
-            options.rateGiven = true;
-        } else if (arg == "--from" || arg == "--to" || arg == "--repeat") {
-            const char* v = next();
-            long long value = 0;
-            if (!v || !ParseInteger(v, value) || value < 0)
-                return false;
-            (arg == "--from" ? options.from : arg == "--to" ? options.to : options.repeat) = value;
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            return false;
-        } else if (options.file.empty()) {
-            options.file = arg;
-        } else {
-            return false;
-        }
-    }
+// Reads the command line into 'options'; returns the exit status when the
+// command is done (help shown or bad use reported).
+std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
+    CCommandLine cl("play", {"--headless [OPTIONS] FILE"},
+                    "Plays FILE (a media file, URL or ASX/WVX playlist) without a window.\n"
+                    "Standard output gets one line per event: open-begin, open-done, open-failed,\n"
+                    "state-begin, state-done, state-failed, seek-wait-begin, seek-wait-done,\n"
+                    "playlist-changed, clip N, play-end. Standard error shows the progress.");
+    cl.AddOption({"headless"}, "play without a window (the only way offered here)");
+    cl.AddOption({"rate"}, "play at rate R (1.0 is normal speed)", "R");
+    cl.AddOption({"from"}, "start of the selection in milliseconds", "MS");
+    cl.AddOption({"to"}, "end of the selection in milliseconds", "MS");
+    cl.AddOption({"repeat"}, "play N times (continuous play), default 1", "N");
+    if (auto status = cl.Parse(argc, argv))
+        return status;
     // Playing in a window needs the player window; only headless play is offered here.
-    return headless && !options.file.empty() && options.repeat >= 1 && options.from <= INT32_MAX &&
-           options.to <= INT32_MAX;
+    if (!cl.IsSet("headless"))
+        return cl.UsageError("--headless is missing");
+    if (cl.Positional().size() != 1 || cl.Positional()[0].empty())
+        return cl.UsageError("give one FILE");
+    options.file = cl.Positional()[0];
+    if (cl.IsSet("rate")) {
+        std::string text = cl.Value("rate");
+        char* end = nullptr;
+        options.rate = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !(options.rate > 0.0) || options.rate > 100.0)
+            return cl.UsageError("--rate takes a number above 0 and up to 100, not '" + text + "'");
+        options.rateGiven = true;
+    }
+    for (auto [name, value] : {std::pair<const char*, long long*>{"from", &options.from},
+                               {"to", &options.to},
+                               {"repeat", &options.repeat}}) {
+        if (!cl.IsSet(name))
+            continue;
+        std::string text = cl.Value(name);
+        const long long low = value == &options.repeat ? 1 : 0;
+        if (!ParseInteger(text.c_str(), *value) || *value < low || *value > INT32_MAX)
+            return cl.UsageError("--" + std::string(name) + " takes a number from " +
+                                 std::to_string(low) + " to " + std::to_string(INT32_MAX) +
+                                 ", not '" + text + "'");
+    }
+    return std::nullopt;
 }
 
 // Prints the notifications and drives continuous play.
@@ -144,15 +141,9 @@ void PrintProgress(CPlayCtx& ctx) {
 }
 
 int RunPlay(int argc, char** argv) {
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        PrintUsage(stdout);
-        return kExitOk;
-    }
     Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        PrintUsage(stderr);
-        return kExitUsage;
-    }
+    if (auto status = ParseOptions(argc, argv, options))
+        return *status;
     int qargc = 1;
     QCoreApplication app(qargc, argv);
     CHeadlessPlayer player(options);
@@ -211,9 +202,6 @@ int RunPlay(int argc, char** argv) {
     return status;
 }
 
-CCommandRegistrar reg(
-    {"play",
-     "play --headless [--rate R] [--from MS] [--to MS] [--repeat N] FILE  play without a window",
-     &RunPlay});
+CCommandRegistrar reg({"play", "play a media file or playlist without a window", &RunPlay});
 
 }  // namespace

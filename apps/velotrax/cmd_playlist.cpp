@@ -50,17 +50,6 @@ private:
     CPlayCtx m_ctx;
 };
 
-void PrintUsage(FILE* out) {
-    std::fprintf(out,
-                 "Usage: velotrax playlist [--base DIR] [--json] [--probe] FILE|-\n"
-                 "Lists the clips of an ASX/WVX playlist (a file, a URL, or - for standard\n"
-                 "input): index, list start, list end, file start, file end (100-ns units,\n"
-                 "-1 when unset), path, title and abstract, separated by tabs.\n"
-                 "  --base DIR  resolve relative references against DIR\n"
-                 "  --json      print a JSON array instead\n"
-                 "  --probe     open each clip's file to learn its length\n");
-}
-
 std::string OneLine(std::string text) {
     for (char& c : text)
         if (c == '\t' || c == '\r' || c == '\n')
@@ -155,41 +144,21 @@ std::string ConsoleText(std::string text) {
 }
 
 int RunPlaylist(int argc, char** argv) {
-    std::string base;
-    std::string source;
-    bool json = false;
-    bool probe = false;
-    bool haveSource = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            PrintUsage(stdout);
-            return kExitOk;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (arg == "--probe") {
-            probe = true;
-        } else if (arg == "--base") {
-            if (++i >= argc) {
-                PrintUsage(stderr);
-                return kExitUsage;
-            }
-            base = argv[i];
-        } else if (arg.rfind("--base=", 0) == 0) {
-            base = arg.substr(7);
-        } else if (!haveSource && (arg == "-" || arg.empty() || arg[0] != '-')) {
-            source = arg;
-            haveSource = true;
-        } else {
-            std::fprintf(stderr, "velotrax playlist: unexpected argument '%s'\n", arg.c_str());
-            PrintUsage(stderr);
-            return kExitUsage;
-        }
-    }
-    if (!haveSource) {
-        PrintUsage(stderr);
-        return kExitUsage;
-    }
+    CCommandLine cl("playlist", {"[OPTIONS] FILE|-"},
+                    "Lists the clips of an ASX/WVX playlist (a file, a URL, or - for standard\n"
+                    "input): index, list start, list end, file start, file end (100-ns units,\n"
+                    "-1 when unset), path, title and abstract, separated by tabs.");
+    cl.AddOption({"base"}, "resolve relative references against DIR", "DIR");
+    cl.AddOption({"json"}, "print a JSON array instead");
+    cl.AddOption({"probe"}, "open each clip's file to learn its length");
+    if (auto status = cl.Parse(argc, argv))
+        return *status;
+    if (cl.Positional().size() != 1)
+        return cl.UsageError("give one FILE, or - for standard input");
+    const std::string source = cl.Positional()[0];
+    const std::string base = cl.Value("base");
+    const bool json = cl.IsSet("json");
+    const bool probe = cl.IsSet("probe");
 
     int qargc = 1;
     std::unique_ptr<QCoreApplication> app;
@@ -221,8 +190,6 @@ int RunPlaylist(int argc, char** argv) {
     return kExitOk;
 }
 
-CCommandRegistrar reg({"playlist",
-                       "playlist [--base DIR] [--json] [--probe] FILE|-  list a playlist's clips",
-                       &RunPlaylist});
+CCommandRegistrar reg({"playlist", "list a playlist's clips", &RunPlaylist});
 
 }  // namespace

@@ -1,7 +1,9 @@
 // velotrax: the Velotrax player host and command-line tool.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "apps/velotrax/Command.h"
 #include "resources/StringTable.h"
@@ -11,13 +13,18 @@
 namespace {
 
 void PrintHelp(FILE* out) {
+    std::vector<CCommand> commands = RegisteredCommands();
+    size_t width = 0;
+    for (const CCommand& c : commands)
+        width = std::max(width, c.name.size());
     std::fprintf(out,
                  "Velotrax, an embeddable video player.\n\n"
-                 "Usage:\n"
-                 "  velotrax --help         show this help\n"
-                 "  velotrax --version      show the version\n");
-    for (const CCommand& c : RegisteredCommands())
-        std::fprintf(out, "  velotrax %s\n", c.synopsis.c_str());
+                 "Usage: velotrax COMMAND [OPTIONS] [ARGUMENTS]\n"
+                 "       velotrax --help | --version\n\n"
+                 "Commands:\n");
+    for (const CCommand& c : commands)
+        std::fprintf(out, "  %-*s  %s\n", int(width), c.name.c_str(), c.summary.c_str());
+    std::fprintf(out, "\nEvery command takes --help for its options and arguments.\n");
 }
 
 int PrintVersion() {
