@@ -1,0 +1,23 @@
+#pragma once
+// String ids of the user-interface controls.
+
+// The first entry of the clip list, which switches back to the file list.
+constexpr unsigned IDS_SHOW_FILES = 220;
+
+// Texts of the rate menu (menu 144).
+constexpr unsigned IDS_MENU_RUN = 0x7300;
+constexpr unsigned IDS_MENU_RATE_NORMAL = 0x7301;
+constexpr unsigned IDS_MENU_RATE_90 = 0x7302;
+constexpr unsigned IDS_MENU_RATE_75 = 0x7303;
+constexpr unsigned IDS_MENU_RATE_66 = 0x7304;
+constexpr unsigned IDS_MENU_RATE_50 = 0x7305;
+constexpr unsigned IDS_MENU_RATE_33 = 0x7306;
+constexpr unsigned IDS_MENU_RATE_25 = 0x7307;
+constexpr unsigned IDS_MENU_RATE_10 = 0x7308;
+constexpr unsigned IDS_MENU_RATE_3 = 0x7309;
+constexpr unsigned IDS_MENU_RATE_120 = 0x730A;
+constexpr unsigned IDS_MENU_RATE_150 = 0x730B;
+constexpr unsigned IDS_MENU_RATE_200 = 0x730C;
+
+// The folder browser's prompt when the caller gives none.
+constexpr unsigned IDS_SELECT_FOLDER = 0x7310;
