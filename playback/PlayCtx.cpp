@@ -5,6 +5,7 @@
 #include "playback/DecoderConfig.h"
 #include "playback/PlayCtxStrings.h"
 #include "playback/VaNetworkReader.h"
+#include "snapshot/VaSnapshot.h"
 #include "support/Exception.h"
 #include "support/Strings.h"
 
@@ -567,6 +568,19 @@ bool CPlayCtx::GetVideoSize(SIZE& size) {
 
 QImage CPlayCtx::GetRawImageBitmap() {
     return m_graph->GetCurrentBitmap();
+}
+
+QImage CPlayCtx::GetCurrentImageBitmap() {
+    std::vector<BYTE> dib;
+    if (!m_graph->GetCurrentImage(dib))
+        return QImage();
+    // The renderer's size is the picture aspect (corrected while aspect
+    // correction is on).
+    VASIZE aspect{0, 0};
+    if (!GetRenderer().GetVideoSize(aspect))
+        aspect = VASIZE{0, 0};
+    return CVaSnapshot::PrepareStillImage(dib.data(), dib.size(), aspect.cx, aspect.cy,
+                                          m_graph->IsInterlaced());
 }
 
 bool CPlayCtx::HasVideo() {

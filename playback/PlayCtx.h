@@ -149,7 +149,12 @@ public:
     void SetPreserveAspectRatio(bool on);
     bool GetVideoRect(RECT& rect);
     bool GetVideoSize(SIZE& size);
+    // The frame shown, as the graph delivers it.
     QImage GetRawImageBitmap();
+    // The frame shown, prepared as a still picture for snapshots: fields
+    // averaged when the video is interlaced, stretched to the picture
+    // aspect. Null without a frame.
+    QImage GetCurrentImageBitmap();
     bool HasVideo();
     bool SetVolume(int percent);
     CVaRenderer GetRenderer();
