@@ -15,7 +15,7 @@ namespace imaging {
 namespace {
 
 // "The picture could not be written to "%1": %2"
-constexpr unsigned IDS_IMAGE_WRITE_FAILED = 0x7200;
+constexpr unsigned IDS_IMAGE_WRITE_FAILED = 0x7800;
 
 std::atomic<unsigned> g_tempCounter{0};
 

@@ -121,7 +121,7 @@ bool Compress(const CJpegSource& src, CMemoryDestination* dest, char* message) {
 }
 
 // "The JPEG encoder failed: %1"
-constexpr unsigned IDS_JPEG_ENCODER_FAILED = 0x7201;
+constexpr unsigned IDS_JPEG_ENCODER_FAILED = 0x7801;
 
 }  // namespace
 
