@@ -51,6 +51,10 @@ public:
     // How many digits of the fraction were typed in the running second.
     int TypedDigits() const { return m_nTyped; }
 
+    // The typing second ended (the timer and the focus loss call it): the
+    // next digit starts the field anew.
+    void EndTyping();
+
     void stepBy(int steps) override;
 
 Q_SIGNALS:
@@ -71,6 +75,8 @@ protected:
 private:
     void ShowValue();
     void FieldFromCursor();
+    void FieldFromCursorIfNeeded();
+    void AcceptEditedText();
     void SelectField();
     void TypeDigit(int digit);
     void StepField(int delta);
