@@ -86,6 +86,19 @@ void CNiftyButton::SetCheck(bool checked) {
     repaint();
 }
 
+QSize CNiftyButton::sizeHint() const {
+    const QFontMetrics metrics(font());
+    int width = 8 + (m_pMenu ? kDropDownWidth : 0);
+    if (!m_icon.isNull())
+        width += kIconSize + 4;
+    if (!text().isEmpty())
+        width += metrics.horizontalAdvance(text()) + 4;
+    // The pressed look shifts the content by one pixel.
+    width += 2;
+    const int height = std::max(kIconSize, metrics.height()) + 10;
+    return QSize(std::max(width, 24), height);
+}
+
 bool CNiftyButton::IsInDropDownZone(const QPoint& point) const {
     return m_pMenu && rect().contains(point) && point.x() >= width() - kDropDownWidth;
 }

@@ -47,6 +47,10 @@ public:
     // Repaints so far (tests count them).
     int PaintCount() const { return m_nPaints; }
 
+    // Room for the icon, the caption and the drop-down zone.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
     static constexpr int kDropDownWidth = 12;
     static constexpr int kIconSize = 16;
 
