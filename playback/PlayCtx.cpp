@@ -135,7 +135,7 @@ void CPlayCtx::Open(const std::string& name) {
         if (ext == "grf")
             m_graph->LoadGraphFile(name);
         else if (ext == "xtl")
-            ThrowMessageArgs(IDS_PLAYCTX_TIMELINE_UNSUPPORTED, name);
+            RenderTimeline(name);
         else
             RenderMediaSource(name);
         AfterRender();
@@ -193,6 +193,11 @@ void CPlayCtx::Unrender() {
         m_thread.Detach();
     m_readerControl = nullptr;
     m_graph->Reset(false);
+    // The engine scraps its front end from the graph it was given.
+    if (m_renderEngine.IsValid())
+        m_renderEngine = CVaRenderEngine();
+    if (m_timeline.IsValid())
+        m_timeline = CVaAMTimeline();
     m_renderer.Detach();
     m_timelineFrameRate = 0.0;
     SetState(PlayNone);
@@ -323,13 +328,24 @@ REFERENCE_TIME CPlayCtx::GetFrameDuration() {
     if (m_frameDuration >= 0)
         return m_frameDuration;
     REFERENCE_TIME d = 0;
-    // Editing timelines and the deinterlace filter report their own rates
-    // once they are part of the graph; until then the renderer tells.
-    CComPtr<IBaseFilter> renderer = m_graph->FindVideoWindowFilter();
-    CComPtr<IBasicVideo> basicVideo(renderer.Get());
-    REFTIME seconds = 0;
-    if (basicVideo && SUCCEEDED(basicVideo->get_AvgTimePerFrame(&seconds)) && seconds > 0)
-        d = REFERENCE_TIME(seconds * double(UNITS) + 0.5);
+    if (m_renderEngine.IsValid()) {
+        // A timeline is rendered at its group's output rate.
+        double fps = 0;
+        try {
+            fps = TimelineVideoGroup().GetOutputFPS();
+        } catch (const CException&) {
+        }
+        if (fps > 0)
+            d = REFERENCE_TIME(double(UNITS) / fps);
+    } else {
+        // The deinterlace filter reports its own rate once it is part of the
+        // graph; until then the renderer tells.
+        CComPtr<IBaseFilter> renderer = m_graph->FindVideoWindowFilter();
+        CComPtr<IBasicVideo> basicVideo(renderer.Get());
+        REFTIME seconds = 0;
+        if (basicVideo && SUCCEEDED(basicVideo->get_AvgTimePerFrame(&seconds)) && seconds > 0)
+            d = REFERENCE_TIME(seconds * double(UNITS) + 0.5);
+    }
     if (d == 0)
         d = kDefaultFrameDuration;
     m_frameDuration = d;
@@ -505,6 +521,16 @@ bool CPlayCtx::SetDeinterlace(bool on) {
     if (!m_graph->HasGraph() || GetState() == PlayNone)
         return true;
     m_frameDuration = -1;
+    if (m_renderEngine.IsValid()) {
+        // The graph is changed only while it is stopped.
+        int state = m_graph->GetState();
+        m_graph->Stop();
+        m_graph->WaitForState();
+        AdjustTimelineFrameRate(on);
+        m_graph->SetState(state);
+        if (state == PlayPaused)
+            SetPosition(GetPosition());
+    }
     // The deinterlace filter is not available in this build: switching on
     // keeps the wish but no filter can be inserted.
     return !on;

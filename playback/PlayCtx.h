@@ -1,6 +1,7 @@
 #pragma once
 // CPlayCtx: the playback state of one video window. It owns the filter
-// graph, the renderer front, the playlist while one is open, the selection
+// graph, the renderer front, the playlist or the editing timeline (with its
+// render engine) while one is open, the selection
 // (the Begin and End marks), the pending-seek logic for network streams
 // and the deinterlace settings. It is driven from the user-interface
 // thread; its worker thread watches the graph's events and, while playing,
@@ -25,6 +26,7 @@
 #include "playlist/PlayList.h"
 #include "render/VaRenderer.h"
 #include "support/RefTime.h"
+#include "timeline/VaDES.h"
 
 class CPlayCtx : public IVaGraphBuilderCallback, private CPlayCtxThread::IClient {
 public:
@@ -79,8 +81,9 @@ public:
     void Shutdown();
 
     // ---- opening and closing
-    // Opens a media file, URL, playlist (asx, wvx) or saved graph (grf);
-    // ends paused on the first frame. Throws after notifying PN_OPEN_FAILED.
+    // Opens a media file, URL, playlist (asx, wvx), saved graph (grf) or
+    // editing timeline (xtl); ends paused on the first frame. Throws after notifying
+    // PN_OPEN_FAILED.
     void Open(const std::string& name);
     // Loads a playlist given as text.
     void LoadPlayLists(const std::string& text);
@@ -90,6 +93,9 @@ public:
     void SetSearchDirectory(const std::string& directory) { m_searchDirectory = directory; }
     IPlayListInfo* GetPlayListInfo() const;
     int GetCurrentClip() const;
+    // The editing timeline while one is open (an empty wrapper otherwise).
+    const CVaAMTimeline& GetTimeline() const { return m_timeline; }
+    bool HasTimeline() const { return m_renderEngine.IsValid(); }
 
     // ---- transport
     PlayState GetState() const { return m_state.load(); }
@@ -200,6 +206,13 @@ private:
     void Unrender();
     void AfterRender();
     void RenderMediaSource(const std::string& name);
+    void RenderTimeline(const std::string& name);
+    void RebuildRenderEngine();
+    // The group whose rate is the timeline's frame rate: the first video group.
+    CVaAMTimelineGroup TimelineVideoGroup() const;
+    // Makes the timeline's output rate match the deinterlace setting: doubled
+    // while a double-rate method is being switched on.
+    void AdjustTimelineFrameRate(bool deinterlaceOn);
     bool RenderThroughReader(const std::string& name);
     void CreatePlayList();
     void RemovePlayList();
@@ -213,8 +226,10 @@ private:
     IPlayNotify* m_notify = nullptr;
     CVaFilterGraph m_graph;
     CComPtr<IWMReaderAdvanced2> m_readerControl;
+    CVaAMTimeline m_timeline;
     std::unique_ptr<CPlayList> m_playList;
     double m_timelineFrameRate = 0.0;
+    CVaRenderEngine m_renderEngine;
     CVaRenderer m_renderer;
     std::string m_mediaName;
     std::string m_searchDirectory;

@@ -101,15 +101,16 @@ TEST_F(PlayCtxTest, MissingFilesAreReportedByNameForEveryNotFoundCode) {
     }
 }
 
-TEST_F(PlayCtxTest, TimelinesFailWithAClearMessage) {
+TEST_F(PlayCtxTest, EmptyTimelinesFailWithAClearMessage) {
     std::string xtl = m_dir.File("edit.XTL");
     vtest::WriteFile(xtl, "<timeline/>");
     try {
         m_ctx.Open(xtl);
         FAIL();
-    } catch (const CMessageException& e) {
-        EXPECT_NE(e.Text().find("edit.XTL"), std::string::npos);
+    } catch (const CComException& e) {
+        EXPECT_NE(e.Description().find("no clip"), std::string::npos);
     }
+    EXPECT_FALSE(m_ctx.HasTimeline());
     EXPECT_EQ(m_notify.m_codes.back(), (std::pair<int32_t, int32_t>(PN_OPEN_FAILED, 0)));
 }
 
