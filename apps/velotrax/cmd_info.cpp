@@ -5,8 +5,10 @@
 #include <string>
 
 #include "apps/velotrax/Command.h"
+#include "apps/velotrax/TimelineNotes.h"
 #include "playback/PlayCtx.h"
 #include "support/Exception.h"
+#include "support/Strings.h"
 
 namespace {
 
@@ -22,10 +24,13 @@ long long FrameDuration(CPlayCtx& ctx) {
 }
 
 int RunInfo(int argc, char** argv) {
-    CCommandLine cl("info", {"FILE"},
-                    "Opens FILE (a media file, URL, playlist or saved graph) and prints\n"
-                    "duration and frame_duration (100-ns units, -1 when unknown), width,\n"
-                    "height, interlaced, has_video, has_audio and seekable as key=value lines.");
+    CCommandLine cl("info", {"[--search DIR] FILE"},
+                    "Opens FILE (a media file, URL, playlist, saved graph or editing timeline)\n"
+                    "and prints duration and frame_duration (100-ns units, -1 when unknown),\n"
+                    "width, height, interlaced, has_video, has_audio and seekable as key=value\n"
+                    "lines. A timeline's duration is its length; what it holds that is not\n"
+                    "played is noted on standard error.");
+    cl.AddOption({"search"}, "look for a timeline's moved source files in DIR", "DIR");
     if (auto status = cl.Parse(argc, argv))
         return *status;
     if (cl.Positional().size() != 1 || cl.Positional()[0].empty())
@@ -38,6 +43,9 @@ int RunInfo(int argc, char** argv) {
     int status = kExitOk;
     try {
         ctx.Create(&notify);
+        ctx.SetSearchDirectory(cl.Value("search"));
+        if (va::HasExtension(file, "xtl"))
+            PrintTimelineNotes(file);
         ctx.Open(file);
         // The renderer's native size (no aspect correction in this process).
         VASIZE size;

@@ -13,8 +13,10 @@
 #include <utility>
 
 #include "apps/velotrax/Command.h"
+#include "apps/velotrax/TimelineNotes.h"
 #include "playback/PlayCtx.h"
 #include "support/Exception.h"
+#include "support/Strings.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ struct Options {
     long long to = -1;
     long long repeat = 1;
     std::string file;
+    std::string search;  // where a timeline's moved sources are looked for
 };
 
 bool ParseInteger(const char* text, long long& value) {
@@ -38,7 +41,8 @@ bool ParseInteger(const char* text, long long& value) {
 // command is done (help shown or bad use reported).
 std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
     CCommandLine cl("play", {"--headless [OPTIONS] FILE"},
-                    "Plays FILE (a media file, URL or ASX/WVX playlist) without a window.\n"
+                    "Plays FILE (a media file, URL, ASX/WVX playlist or XTL editing timeline)\n"
+                    "without a window.\n"
                     "Standard output gets one line per event: open-begin, open-done, open-failed,\n"
                     "state-begin, state-done, state-failed, seek-wait-begin, seek-wait-done,\n"
                     "playlist-changed, clip N, play-end. Standard error shows the progress.");
@@ -47,8 +51,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
     cl.AddOption({"from"}, "start of the selection in milliseconds", "MS");
     cl.AddOption({"to"}, "end of the selection in milliseconds", "MS");
     cl.AddOption({"repeat"}, "play N times (continuous play), default 1", "N");
+    cl.AddOption({"search"}, "look for a timeline's moved source files in DIR", "DIR");
     if (auto status = cl.Parse(argc, argv))
         return status;
+    options.search = cl.Value("search");
     // Playing in a window needs the player window; only headless play is offered here.
     if (!cl.IsSet("headless"))
         return cl.UsageError("--headless is missing");
@@ -151,6 +157,9 @@ int RunPlay(int argc, char** argv) {
     int status = kExitFailure;
     try {
         ctx.Create(&player);
+        ctx.SetSearchDirectory(options.search);
+        if (va::HasExtension(options.file, "xtl"))
+            PrintTimelineNotes(options.file);
         ctx.Open(options.file);
         player.CheckClip(&ctx);
         if (options.from >= 0 || options.to >= 0) {

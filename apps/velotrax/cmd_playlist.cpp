@@ -1,19 +1,24 @@
-// velotrax playlist: reads an ASX/WVX playlist and lists its clips.
+// velotrax playlist: reads an ASX/WVX playlist or an XTL editing timeline and lists its clips.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QCoreApplication>
 
 #include "apps/velotrax/Command.h"
+#include "apps/velotrax/TimelineNotes.h"
 #include "platform/xml/XmlDom.h"
 #include "playback/PlayCtx.h"
 #include "playlist/PlayList.h"
 #include "support/Exception.h"
+#include "support/Strings.h"
+#include "timeline/VaDES.h"
 
 namespace {
 
@@ -105,15 +110,80 @@ std::string ReadStandardInput() {
     return text;
 }
 
-void PrintClips(const CPlayList& list, bool json) {
-    const int count = list.GetCount();
+// One line of the listing.
+struct CClipLine {
+    REFERENCE_TIME listStart = -1, listEnd = -1, fileStart = -1, fileEnd = -1;
+    std::string path, title, abstract;
+};
+
+std::vector<CClipLine> PlayListLines(const CPlayList& list) {
+    std::vector<CClipLine> lines;
+    for (int i = 0; i < list.GetCount(); ++i) {
+        CClipLine line;
+        if (!list.GetClipListRange(i, line.listStart, line.listEnd))
+            line.listStart = line.listEnd = -1;
+        list.GetClipFileRange(i, line.fileStart, line.fileEnd);
+        line.path = list.GetClipFile(i);
+        line.title = list.GetClipTitle(i);
+        line.abstract = list.GetClipAbstract(i);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The clips of a track or composition, depth first.
+void CollectClips(const CVaAMTimelineObj& obj, std::vector<CClipLine>& lines) {
+    CVaAMTimelineTrack track(obj);
+    if (track.IsValid()) {
+        for (CVaAMTimelineSrc src = track.GetNextSource(nullptr); src.IsValid();
+             src = track.GetNextSource(&src)) {
+            CClipLine line;
+            src.GetStartStop(line.listStart, line.listEnd);
+            src.GetMediaTimes(line.fileStart, line.fileEnd);
+            line.path = src.GetMediaName();
+            line.title = src.GetUserName();
+            lines.push_back(line);
+        }
+        return;
+    }
+    CVaAMTimelineComp comp(obj);
+    if (comp.IsValid())
+        for (int i = 0; i < comp.GetTrackCount(); ++i)
+            CollectClips(comp.GetTrack(i), lines);
+}
+
+// A timeline's clips as the clip list shows them: those of the first video
+// group (or the first group), ordered by their start on the timeline.
+std::vector<CClipLine> TimelineLines(const std::string& path) {
+    CVaAMTimeline timeline;
+    timeline.Create();
+    CComPtr<IAMErrorLog> log(static_cast<IAMErrorLog*>(new CNoteErrorLog()));
+    timeline.SetErrorLog(log);
+    timeline.LoadXtl(path);
+    std::vector<CClipLine> lines;
+    int groups = timeline.GetGroupCount();
+    int chosen = -1;
+    for (int i = 0; i < groups && chosen < 0; ++i)
+        if (timeline.GetGroup(i).IsVideo())
+            chosen = i;
+    if (chosen < 0 && groups > 0)
+        chosen = 0;
+    if (chosen >= 0)
+        CollectClips(timeline.GetGroup(chosen), lines);
+    std::stable_sort(lines.begin(), lines.end(), [](const CClipLine& a, const CClipLine& b) {
+        return a.listStart < b.listStart;
+    });
+    return lines;
+}
+
+void PrintClips(const std::vector<CClipLine>& lines, bool json) {
+    const int count = int(lines.size());
     if (json)
         std::printf("[");
     for (int i = 0; i < count; ++i) {
-        REFERENCE_TIME listStart = -1, listEnd = -1, fileStart = -1, fileEnd = -1;
-        if (!list.GetClipListRange(i, listStart, listEnd))
-            listStart = listEnd = -1;
-        list.GetClipFileRange(i, fileStart, fileEnd);
+        const CClipLine& line = lines[size_t(i)];
+        REFERENCE_TIME listStart = line.listStart, listEnd = line.listEnd,
+                       fileStart = line.fileStart, fileEnd = line.fileEnd;
         if (json) {
             std::printf(
                 "%s\n  {\"index\": %d, \"listStart\": %lld, \"listEnd\": %lld, "
@@ -121,14 +191,14 @@ void PrintClips(const CPlayList& list, bool json) {
                 "\"abstract\": %s}",
                 i ? "," : "", i, static_cast<long long>(listStart), static_cast<long long>(listEnd),
                 static_cast<long long>(fileStart), static_cast<long long>(fileEnd),
-                JsonString(list.GetClipFile(i)).c_str(), JsonString(list.GetClipTitle(i)).c_str(),
-                JsonString(list.GetClipAbstract(i)).c_str());
+                JsonString(line.path).c_str(), JsonString(line.title).c_str(),
+                JsonString(line.abstract).c_str());
         } else {
             std::printf("%d\t%lld\t%lld\t%lld\t%lld\t%s\t%s\t%s\n", i,
                         static_cast<long long>(listStart), static_cast<long long>(listEnd),
                         static_cast<long long>(fileStart), static_cast<long long>(fileEnd),
-                        OneLine(list.GetClipFile(i)).c_str(), OneLine(list.GetClipTitle(i)).c_str(),
-                        OneLine(list.GetClipAbstract(i)).c_str());
+                        OneLine(line.path).c_str(), OneLine(line.title).c_str(),
+                        OneLine(line.abstract).c_str());
         }
     }
     if (json)
@@ -147,7 +217,9 @@ int RunPlaylist(int argc, char** argv) {
     CCommandLine cl("playlist", {"[OPTIONS] FILE|-"},
                     "Lists the clips of an ASX/WVX playlist (a file, a URL, or - for standard\n"
                     "input): index, list start, list end, file start, file end (100-ns units,\n"
-                    "-1 when unset), path, title and abstract, separated by tabs.");
+                    "-1 when unset), path, title and abstract, separated by tabs. For an XTL\n"
+                    "editing timeline: each clip's start and end on the timeline, its in-point\n"
+                    "and out-point in the source, the source and the clip's name.");
     cl.AddOption({"base"}, "resolve relative references against DIR", "DIR");
     cl.AddOption({"json"}, "print a JSON array instead");
     cl.AddOption({"probe"}, "open each clip's file to learn its length");
@@ -159,6 +231,15 @@ int RunPlaylist(int argc, char** argv) {
     const std::string base = cl.Value("base");
     const bool json = cl.IsSet("json");
     const bool probe = cl.IsSet("probe");
+    if (source != "-" && va::HasExtension(source, "xtl")) {
+        try {
+            PrintClips(TimelineLines(source), json);
+        } catch (const CException& e) {
+            std::fprintf(stderr, "%s\n", ConsoleText(BuildErrorText(e, 0)).c_str());
+            return kExitFailure;
+        }
+        return kExitOk;
+    }
 
     int qargc = 1;
     std::unique_ptr<QCoreApplication> app;
@@ -186,7 +267,7 @@ int RunPlaylist(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", e.what());
         return kExitFailure;
     }
-    PrintClips(list, json);
+    PrintClips(PlayListLines(list), json);
     return kExitOk;
 }
 

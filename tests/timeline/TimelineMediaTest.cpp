@@ -135,4 +135,25 @@ TEST_F(TimelineMediaTest, DoubleRateDeinterlacingDoublesTheOutputRate) {
     EXPECT_EQ(m_ctx.GetFrameDuration(), kFrame);
 }
 
+TEST_F(TimelineMediaTest, CommandsListPlayAndDescribeATimeline) {
+    std::filesystem::copy_file(testmedia::Video25(), m_dir.File("clip.webm"));
+    vtest::TempDir other;
+    std::string xtl = other.File("show.xtl");
+    vtest::WriteFile(xtl, ThreeClips("C:\\Media\\clip.webm"));
+    auto info = vtest::RunVelotrax({"info", "--search", m_dir.Path(), xtl});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("duration=16000000\n"), std::string::npos) << info.out;
+    auto missing = vtest::RunVelotrax({"info", xtl});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("C:\\Media\\clip.webm"), std::string::npos) << missing.err;
+    auto list = vtest::RunVelotrax({"playlist", xtl});
+    EXPECT_EQ(list.out,
+              "0\t0\t4000000\t4000000\t8000000\tC:\\Media\\clip.webm\t\t\n"
+              "1\t4000000\t12000000\t20000000\t28000000\tC:\\Media\\clip.webm\t\t\n"
+              "2\t12000000\t16000000\t0\t4000000\tC:\\Media\\clip.webm\t\t\n");
+    auto play = vtest::RunVelotrax({"play", "--headless", "--search", m_dir.Path(), xtl});
+    EXPECT_EQ(play.exitCode, 0) << play.err;
+    EXPECT_NE(play.out.find("play-end"), std::string::npos) << play.out;
+}
+
 }  // namespace
