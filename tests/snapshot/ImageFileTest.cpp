@@ -102,6 +102,19 @@ TEST(ImageFile, FailedWritesNameThePathAndLeaveNothing) {
     }
     EXPECT_THROW(imaging::WriteJpegFile(image, dir.Path() + "/", 30), CException);
     EXPECT_TRUE(Names(dir.Path()).empty());
+    // A folder nobody may write to (as root too): a read-only mount, where one can be made.
+    vtest::TempDir readOnly;
+    if (::mount("tmpfs", readOnly.Path().c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0) {
+        const std::string path = readOnly.File("x.jpg");
+        try {
+            imaging::WriteJpegFile(image, path, 30);
+            ADD_FAILURE();
+        } catch (const CException& e) {
+            EXPECT_NE(e.GetErrorMessage().find(path), std::string::npos) << e.GetErrorMessage();
+        }
+        EXPECT_TRUE(Names(readOnly.Path()).empty());
+        ::umount(readOnly.Path().c_str());
+    }
 }
 
 // A full disk: a small tmpfs where it can be mounted, else a file size limit.

@@ -176,7 +176,7 @@ TEST_F(SnapshotDialogTest, FiltersAndRenamingOnATypeChange) {
     EXPECT_EQ(dialog.GetSelectedType(), CVaSnapshot::typeNone);
     for (auto [name, type] : {std::pair{"Shot.jpg", CVaSnapshot::typeJpg},
                               std::pair{"Shot.png", CVaSnapshot::typeBmp}}) {
-        dialog.selectFile(QString::fromStdString(dir.File(name)));
+        dialog.SetNameFieldText(name);  // typed by the user
         EXPECT_EQ(dialog.GetPathName(), dir.File(name));
         EXPECT_EQ(dialog.GetFileType(), type);
     }
