@@ -21,3 +21,9 @@ constexpr unsigned IDS_MENU_RATE_200 = 0x730C;
 
 // The folder browser's prompt when the caller gives none.
 constexpr unsigned IDS_SELECT_FOLDER = 0x7310;
+
+// The file finder's progress dialog.
+constexpr unsigned IDS_FIND_TITLE = 0x7320;
+constexpr unsigned IDS_FIND_FOLDER_LABEL = 0x7321;
+constexpr unsigned IDS_FIND_COUNT_LABEL = 0x7322;
+constexpr unsigned IDS_FIND_CANCEL = 0x7323;

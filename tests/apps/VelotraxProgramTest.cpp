@@ -46,7 +46,7 @@ TEST(VelotraxProgram, HelpAndUnknownCommands) {
 // layout, and names itself when an option is unknown.
 TEST(VelotraxProgram, EveryCommandTakesHelpInOneLayout) {
     const std::vector<std::vector<std::string>> commands = {
-        {"deinterlace"}, {"info"},           {"options"},        {"play"},
+        {"deinterlace"}, {"find"}, {"info"},  {"options"},        {"play"},
         {"playlist"},    {"options", "get"}, {"options", "set"}, {"options", "path"}};
     const std::string mainHelp = vtest::RunVelotrax({"--help"}).out;
     for (const auto& command : commands) {

@@ -1,0 +1,130 @@
+// The video file finder: pattern rules, order, limit, cancel, links and
+// unreadable folders, with and without the progress dialog.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QTimer>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/TestSupport.h"
+#include "tests/ui/UiTest.h"
+#include "ui/FileFinder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// root: a.avi B.AVI c.mpg notes.txt x.avi/(in.avi) sub/(s1.avi deep/(d.avi d2/(e.avi)))
+struct CTree {
+    vtest::TempDir dir;
+    CTree() {
+        for (const char* f : {"a.avi", "B.AVI", "c.mpg", "notes.txt", "x.avi/in.avi", "sub/s1.avi",
+                              "sub/deep/d.avi", "sub/deep/d2/e.avi", "zz/z.avi"}) {
+            fs::create_directories(fs::path(dir.File(f)).parent_path());
+            vtest::WriteFile(dir.File(f), "x");
+        }
+    }
+    std::vector<std::string> Rel(const CFileFinder& finder) const {
+        std::vector<std::string> out;
+        for (const std::string& p : finder.Results())
+            out.push_back(p.substr(dir.Path().size() + 1));
+        return out;
+    }
+};
+
+using Names = std::vector<std::string>;
+
+}  // namespace
+
+TEST(FileFinder, PatternsOrderAndLimits) {
+    EXPECT_TRUE(CFileFinder::MatchPattern("CLIP.AVI", "*.avi"));
+    EXPECT_TRUE(CFileFinder::MatchPattern("README", "*.*"));
+    EXPECT_TRUE(CFileFinder::MatchPattern("ab.mpeg", "a?.mp*g"));
+    EXPECT_FALSE(CFileFinder::MatchPattern("a.avi.txt", "*.avi"));
+    EXPECT_EQ(CFileFinder::SplitPatterns(";;"), Names{"*.*"});
+    EXPECT_EQ(CFileFinder::SplitPatterns("*.a;;*.b;"), (Names{"*.a", "*.b"}));
+
+    CTree tree;
+    struct {
+        const char* patterns;
+        bool recursive;
+        int limit;
+        Names expected;
+    } cases[] = {
+        {"*.avi", false, 0, {"B.AVI", "a.avi"}},
+        {";;", false, 0, {"B.AVI", "a.avi", "c.mpg", "notes.txt"}},
+        {"*.avi;*.mpg",
+         true,
+         0,
+         {"B.AVI", "a.avi", "c.mpg", "sub/s1.avi", "sub/deep/d.avi", "sub/deep/d2/e.avi",
+          "x.avi/in.avi", "zz/z.avi"}},
+        {"*.avi;a*", false, 0, {"B.AVI", "a.avi", "a.avi"}},  // two patterns, listed twice
+        {"*.*", false, 3, {"B.AVI", "a.avi", "c.mpg"}},
+        {"*.avi", true, 4, {"B.AVI", "a.avi", "sub/s1.avi", "sub/deep/d.avi"}},
+        {"*.wmv", true, 0, {}},
+    };
+    for (const auto& c : cases) {
+        CFileFinder finder;
+        finder.m_nResultLimit = c.limit;
+        EXPECT_EQ(finder.Find(tree.dir.Path() + "\\", c.patterns, c.recursive),
+                  int(c.expected.size()));
+        EXPECT_EQ(tree.Rel(finder), c.expected) << c.patterns;
+    }
+}
+
+TEST(FileFinder, LinksAndUnreadableFolders) {
+    CTree tree;
+    fs::create_directory_symlink(tree.dir.Path(), tree.dir.File("sub/loop"));
+    fs::create_symlink(tree.dir.File("a.avi"), tree.dir.File("zz/link.avi"));
+    chmod(tree.dir.File("zz").c_str(), 0);
+    CFileFinder finder;
+    finder.Find(tree.dir.Path(), "*.avi", true);
+    // Root can read any folder; the locked one is then searched as usual.
+    const bool locked = access(tree.dir.File("zz").c_str(), R_OK) != 0;
+    Names expected = {"B.AVI",       "a.avi", "sub/s1.avi", "sub/deep/d.avi", "sub/deep/d2/e.avi",
+                      "x.avi/in.avi"};
+    if (!locked) {
+        expected.push_back("zz/link.avi");
+        expected.push_back("zz/z.avi");
+    }
+    EXPECT_EQ(tree.Rel(finder), expected);
+    chmod(tree.dir.File("zz").c_str(), 0755);
+}
+
+TEST(FileFinder, DialogSearchCancelsAtOnce) {
+    vtest::UiApp();
+    CTree tree;
+    // Without recursion there is no dialog and no cancelling.
+    CFileFinder direct;
+    direct.SetDialog(IDD_FIND_PROGRESS, IDC_FIND_COUNT, IDC_FIND_FOLDER);
+    bool dialogSeen = false;
+    direct.m_folderObserver = [&](const std::string&) {
+        dialogSeen |= direct.GetDialog() != nullptr;
+    };
+    EXPECT_EQ(direct.Find(tree.dir.Path(), "*.avi", false), 2);
+    EXPECT_FALSE(dialogSeen);
+
+    // A full search closes its dialog itself, even before it appears.
+    CFileFinder finder;
+    finder.SetDialog(IDD_FIND_PROGRESS, IDC_FIND_COUNT, IDC_FIND_FOLDER);
+    EXPECT_EQ(finder.Find(tree.dir.Path(), "*.avi", true), 7);
+
+    // Cancelling while the search is in a deep folder keeps what was found.
+    finder.m_folderObserver = [&](const std::string& folder) {
+        if (folder.find("/deep/") != std::string::npos)
+            finder.CancelEvent().Set();
+    };
+    EXPECT_EQ(finder.Find(tree.dir.Path(), "*.avi", true), 3);
+    EXPECT_EQ(tree.Rel(finder), (Names{"B.AVI", "a.avi", "sub/s1.avi"}));
+
+    // The user's Cancel ends the search too.
+    finder.m_folderObserver = nullptr;
+    QTimer::singleShot(0, [&] {
+        if (finder.GetDialog())
+            finder.GetDialog()->reject();
+    });
+    EXPECT_LE(finder.Find(tree.dir.Path(), "*.avi", true), 7);
+}
