@@ -77,3 +77,7 @@ private:
     QCommandLineParser m_parser;
     std::vector<std::string> m_positional;
 };
+
+// The player window on MEDIA (the demo clip when empty and no script is
+// given); with a script, the script drives it. Returns the exit status.
+int RunPlayer(const char* program, const std::string& media, const std::string* script);

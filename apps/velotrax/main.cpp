@@ -19,8 +19,11 @@ void PrintHelp(FILE* out) {
         width = std::max(width, c.name.size());
     std::fprintf(out,
                  "Velotrax, an embeddable video player.\n\n"
-                 "Usage: velotrax COMMAND [OPTIONS] [ARGUMENTS]\n"
+                 "Usage: velotrax [MEDIA]\n"
+                 "       velotrax COMMAND [OPTIONS] [ARGUMENTS]\n"
                  "       velotrax --help | --version\n\n"
+                 "Without a command the player window opens on MEDIA, or on the demo clip.\n"
+                 "Without a display the media plays headless to its end.\n\n"
                  "Commands:\n");
     for (const CCommand& c : commands)
         std::fprintf(out, "  %-*s  %s\n", int(width), c.name.c_str(), c.summary.c_str());
@@ -40,10 +43,8 @@ int PrintVersion() {
 
 int Run(int argc, char** argv) {
     SetLocaleFromResources();
-    if (argc < 2) {
-        PrintHelp(stdout);
-        return kExitOk;
-    }
+    if (argc < 2)
+        return RunPlayer(argv[0], std::string(), nullptr);
     std::string first = argv[1];
     if (first == "--help" || first == "-h" || first == "help") {
         PrintHelp(stdout);
@@ -53,6 +54,9 @@ int Run(int argc, char** argv) {
         return PrintVersion();
     if (const CCommand* command = FindCommand(first))
         return command->run(argc - 1, argv + 1);
+    // Anything else that is not an option is the media to play.
+    if (argc == 2 && !first.empty() && first[0] != '-')
+        return RunPlayer(argv[0], first, nullptr);
     std::fprintf(stderr, "velotrax: unknown command or option '%s'\n\n", first.c_str());
     PrintHelp(stderr);
     return kExitUsage;

@@ -1,0 +1,42 @@
+#pragma once
+// The script driver of the player window: executes one command a line and
+// prints one result line for each, so that a test or a person can drive
+// every rule of the panels without a mouse.
+#include <cstdio>
+#include <functional>
+#include <string>
+
+class CPlayerWindow;
+
+class CPlayerScript {
+public:
+    // 'nextLine' yields the next line and false at the end of the script;
+    // it may run the event loop while it waits for input.
+    CPlayerScript(CPlayerWindow& window, FILE* out);
+
+    // Executes one line; false when the line failed.
+    bool Execute(const std::string& line);
+    // Runs lines until the end or "quit"; the exit status: 1 when any line
+    // failed, else 0.
+    int Run(const std::function<bool(std::string&)>& nextLine);
+    bool IsQuitting() const { return m_quit; }
+
+    // The number of times the video played to its end.
+    int GetPlayEnds() const { return m_playEnds; }
+
+private:
+    bool Print(const std::string& text);
+    bool Fail(const std::string& text);
+    // Runs the event loop until 'done' holds or 'ms' pass; true when done.
+    static bool WaitFor(const std::function<bool()>& done, int ms);
+
+    CPlayerWindow& m_window;
+    FILE* m_out;
+    int m_playEnds = 0;
+    int m_playEndsSeen = 0;
+    bool m_quit = false;
+};
+
+// The script's lines from a file or, for "-", from standard input (read
+// on a thread of its own, so the window stays alive while it waits).
+std::function<bool(std::string&)> OpenScriptSource(const std::string& path, std::string& error);
