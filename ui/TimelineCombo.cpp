@@ -6,6 +6,7 @@
 
 #include "playlist/IPlayListInfo.h"
 #include "resources/StringTable.h"
+#include "timeline/VaDES.h"
 #include "ui/UiStrings.h"
 
 namespace {
@@ -66,6 +67,35 @@ void CTimelineCombo::FillFromPlaylist(const IPlayListInfo& playlist) {
         m_items.push_back(std::move(item));
     }
     Refill();
+}
+
+void CTimelineCombo::FillFromTimeline(const CVaAMTimeline& timeline) {
+    std::vector<CTimelineItem> items;
+    for (int g = 0, groups = timeline.GetGroupCount(); g < groups; ++g) {
+        CVaAMTimelineGroup group = timeline.GetGroup(g);
+        if (!group.IsValid() || !group.IsVideo())
+            continue;
+        const double fps = group.GetOutputFPS();
+        const int64_t d = fps > 0 ? static_cast<int64_t>(10'000'000 / fps) : 0;
+        for (int t = 0, tracks = group.GetTrackCount(); t < tracks; ++t) {
+            CVaAMTimelineTrack track(group.GetTrack(t));
+            if (!track.IsValid())
+                continue;  // a composition
+            for (CVaAMTimelineSrc src = track.GetNextSource(nullptr); src.IsValid();
+                 src = track.GetNextSource(&src)) {
+                CTimelineItem item;
+                REFERENCE_TIME start = 0, stop = 0;
+                src.GetStartStop(start, stop);
+                item.start = start;
+                item.stop = stop;
+                item.frameDuration = d;
+                item.label = src.GetUserName();
+                items.push_back(std::move(item));
+            }
+        }
+        break;
+    }
+    FillFromItems(items);
 }
 
 void CTimelineCombo::FillFromItems(const std::vector<CTimelineItem>& items) {

@@ -9,6 +9,7 @@
 #include "ui/AutoSizeCombo.h"
 
 class IPlayListInfo;
+class CVaAMTimeline;
 
 struct CTimelineItem {
     int64_t start = 0;  // 100 ns
@@ -25,6 +26,9 @@ public:
 
     // The clips of a playlist: entry ranges and titles (or numbered names).
     void FillFromPlaylist(const IPlayListInfo& playlist);
+    // The sources of the timeline's first video group, track by track, with
+    // the group's frame duration; labelled by their names or their ranges.
+    void FillFromTimeline(const CVaAMTimeline& timeline);
     // Clips given directly (a timeline's sources); kept sorted by start, an
     // item going before the first item with a later start.
     void FillFromItems(const std::vector<CTimelineItem>& items);

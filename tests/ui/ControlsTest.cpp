@@ -10,6 +10,7 @@
 
 #include "playlist/IPlayListInfo.h"
 #include "tests/ui/UiTest.h"
+#include "timeline/VaDES.h"
 #include "ui/CmdTarget.h"
 #include "ui/MsTimeCtrl.h"
 #include "ui/NiftyButton.h"
@@ -230,6 +231,25 @@ TEST(TimelineCombo, LabelsAndSearch) {
     combo.setCurrentIndex(0);
     combo.SelectTime(20 * kSecond - 100'000, -1);  // rounds up to the next clip's start
     EXPECT_EQ(combo.currentIndex(), 1);
+}
+
+TEST(TimelineCombo, ClipsOfATimeline) {
+    vtest::UiApp();
+    CVaAMTimeline timeline;
+    timeline.Create();
+    CVaXml2Dex reader;
+    reader.Create();
+    reader.ReadXML(timeline,
+                   "<timeline><group type='audio'><track><clip src='x' start='0' stop='9'/></track>"
+                   "</group><group type='video' framerate='25'>"
+                   "<track><clip src='b' start='2' stop='3' name='Second'/></track>"
+                   "<track><clip src='a' start='0' stop='1'/></track></group></timeline>");
+    CTimelineCombo combo;
+    combo.FillFromTimeline(timeline);
+    ASSERT_EQ(combo.Items().size(), 2u);
+    EXPECT_EQ(combo.itemText(0).toStdString(), "00:00:00.00 - 00:00:01.00");
+    EXPECT_EQ(combo.itemText(1).toStdString(), "Second");
+    EXPECT_EQ(combo.Items()[1].frameDuration, 400'000);
 }
 
 TEST(StaticVideo, OneActiveWindowAndStatusStrip) {
