@@ -62,7 +62,10 @@ DWORD CRegistryKey::GetDWord(const std::string& valueName, DWORD def) const {
         return DWORD(data[0]) | DWORD(data[1]) << 8 | DWORD(data[2]) << 16 | DWORD(data[3]) << 24;
     if (type == REG_SZ) {
         std::string text = StringOf(data);
-        if (text.empty())
+        // Only digits, after an optional minus: strtoll alone would take
+        // leading blanks and a plus sign.
+        size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+        if (digits >= text.size() || text[digits] < '0' || text[digits] > '9')
             return def;
         char* end = nullptr;
         errno = 0;

@@ -133,26 +133,58 @@ int Get(CCommandLine& cl, const std::vector<std::string>& args) {
     return kExitOk;
 }
 
+// A 32-bit number as --dword takes it (decimal, 0x hexadecimal, 0 octal).
+bool ParseDWord(const std::string& text, int32_t& value) {
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || errno != 0 || v < INT32_MIN || v > UINT32_MAX)
+        return false;
+    value = static_cast<int32_t>(static_cast<uint32_t>(v));
+    return true;
+}
+
+// A switch written as a word or a number.
+bool ParseSwitch(const std::string& text, int32_t& value) {
+    for (const char* on : {"1", "true", "yes", "on"})
+        if (va::EqualsNoCase(text, on))
+            return (value = 1), true;
+    for (const char* off : {"0", "false", "no", "off"})
+        if (va::EqualsNoCase(text, off))
+            return (value = 0), true;
+    return false;
+}
+
 int Set(CCommandLine& cl, const std::vector<std::string>& args) {
     if (cl.IsSet("dword") && cl.IsSet("string"))
         return cl.UsageError("give --dword or --string, not both");
-    const bool dword = cl.IsSet("dword");
     if (args.size() != 3)
         return cl.UsageError("give SECTION, NAME and VALUE");
     const std::string& section = args[0];
     const std::string& name = args[1];
     const std::string& text = args[2];
+    // Without --dword or --string a known setting is stored with its own type.
+    const COptionInfo* info = FindOptionInfo(section, name);
+    const EOptionType known = info ? info->type : EOptionType::none;
+    const bool dword =
+        cl.IsSet("dword") ||
+        (!cl.IsSet("string") && (known == EOptionType::integer || known == EOptionType::boolean));
     std::string problem;
     if (!CheckLimits(section, name, dword ? 4 : text.size() + 1, problem))
         return Fail(problem);
     CAppOpt value;
     if (dword) {
-        char* end = nullptr;
-        errno = 0;
-        long long v = std::strtoll(text.c_str(), &end, 0);
-        if (text.empty() || *end != '\0' || errno != 0 || v < INT32_MIN || v > UINT32_MAX)
-            return cl.UsageError("--dword needs a 32-bit number");
-        value = CAppOpt(static_cast<int32_t>(static_cast<uint32_t>(v)));
+        int32_t number = 0;
+        if (!cl.IsSet("dword") && known == EOptionType::boolean) {
+            if (!ParseSwitch(text, number))
+                return cl.UsageError(name + " is a switch: give 1 or 0 (or --string)");
+        } else if (!ParseDWord(text, number)) {
+            return cl.UsageError(cl.IsSet("dword") ? "--dword needs a 32-bit number"
+                                                   : name +
+                                                         " is a number: give a 32-bit number "
+                                                         "(or --string)");
+        }
+        value = CAppOpt(number);
     } else {
         value = CAppOpt(text);
     }
@@ -210,7 +242,10 @@ const CActionInfo kActions[] = {
     {"get", "[--as TYPE] SECTION NAME",
      "Prints a setting; without a stored value prints the default and exits 1.", &Get},
     {"set", "[--dword|--string] SECTION NAME VALUE",
-     "Stores a setting and saves the settings file.", &Set},
+     "Stores a setting and saves the settings file. A setting the player knows is\n"
+     "stored with its own type (a number or a string) unless --dword or --string\n"
+     "says otherwise.",
+     &Set},
     {"delete", "SECTION [NAME]", "Deletes a setting, or a section without sub-sections.", &Delete},
     {"list", "SECTION", "Lists the names of a section's settings.", &List},
     {"export", "", "Prints the settings file.", &Export},

@@ -229,11 +229,7 @@ public:
         while (pos < text.size()) {
             size_t startLine = lineNo + 1;
             std::string logical;
-            bool complete = NextLine(text, pos, lineNo, logical);
-            if (!complete) {
-                Bad(startLine, "the last line is cut off");
-                break;
-            }
+            NextLine(text, pos, lineNo, logical);
             if (m_lineTooLong) {
                 m_lineTooLong = false;
                 Bad(startLine, "a line is longer than the limit");
@@ -275,26 +271,26 @@ private:
         ++m_result.badLines;
     }
 
-    // One logical line: physical lines joined where one ends in '\'. False
-    // when the text ends without a line break (a cut-off file).
-    bool NextLine(std::string_view text, size_t& pos, size_t& lineNo, std::string& out) {
+    // One logical line: a value line whose data is hex continues on the next
+    // physical line while it ends in '\'; comments and key lines never do.
+    // The last line needs no line break.
+    void NextLine(std::string_view text, size_t& pos, size_t& lineNo, std::string& out) {
         out.clear();
         bool first = true;
+        bool continues = false;
         while (true) {
             size_t nl = text.find('\n', pos);
-            if (nl == std::string_view::npos) {
-                pos = text.size();
-                return false;
-            }
-            std::string_view physical = text.substr(pos, nl - pos);
-            pos = nl + 1;
+            std::string_view physical =
+                text.substr(pos, nl == std::string_view::npos ? text.npos : nl - pos);
+            pos = nl == std::string_view::npos ? text.size() : nl + 1;
             ++lineNo;
             if (!physical.empty() && physical.back() == '\r')
                 physical.remove_suffix(1);
-            if (!first) {
+            if (first)
+                continues = IsHexValueLine(physical);
+            else
                 while (!physical.empty() && IsBlank(physical.front()))
                     physical.remove_prefix(1);
-            }
             first = false;
             if (out.size() + physical.size() > kRegMaxLineLength) {
                 m_lineTooLong = true;
@@ -305,14 +301,14 @@ private:
             std::string_view trimmed = physical;
             while (!trimmed.empty() && IsBlank(trimmed.back()))
                 trimmed.remove_suffix(1);
-            if (trimmed.empty() || trimmed.back() != '\\' || pos >= text.size()) {
-                if (!m_lineTooLong) {
+            if (!continues || trimmed.empty() || trimmed.back() != '\\' || pos >= text.size()) {
+                if (continues && !m_lineTooLong) {
                     while (!out.empty() && IsBlank(out.back()))
                         out.pop_back();
                     if (!out.empty() && out.back() == '\\')
                         out.pop_back();
                 }
-                return true;
+                return;
             }
             if (!m_lineTooLong) {
                 while (!out.empty() && IsBlank(out.back()))
@@ -320,6 +316,22 @@ private:
                 out.pop_back();  // the continuation mark
             }
         }
+    }
+
+    // "name"=hex:… or "name"=hex(n):… (also @=…): the only lines that continue.
+    static bool IsHexValueLine(std::string_view line) {
+        line = TrimBlanks(line);
+        size_t pos = 0;
+        std::string name;
+        if (!line.empty() && line[0] == '@')
+            pos = 1;
+        else if (line.empty() || line[0] != '"' || !ReadQuoted(line, pos, name))
+            return false;
+        while (pos < line.size() && IsBlank(line[pos]))
+            ++pos;
+        if (pos >= line.size() || line[pos] != '=')
+            return false;
+        return va::StartsWithNoCase(TrimBlanks(line.substr(pos + 1)), "hex");
     }
 
     void KeyLine(std::string_view line, size_t lineNo) {

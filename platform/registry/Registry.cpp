@@ -5,7 +5,9 @@
 // processes that save different values at the same time both keep theirs.
 #include "platform/registry/Registry.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +19,8 @@
 #include <mutex>
 #include <thread>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "platform/com/ErrorText.h"
 #include "platform/registry/RegFile.h"
@@ -36,10 +40,14 @@ constexpr unsigned IDS_REG_FILE_DAMAGED = 29001;
 constexpr unsigned IDS_REG_NAME_TOO_LONG = 29003;
 constexpr unsigned IDS_REG_VALUE_TOO_LARGE = 29004;
 constexpr unsigned IDS_REG_KEY_DELETED = 29005;
+constexpr unsigned IDS_REG_FILE_UNREADABLE = 29006;
+constexpr unsigned IDS_REG_FILE_READ_ONLY = 29007;
 
 constexpr const char* kUserRoot = "HKEY_CURRENT_USER";
 constexpr const char* kMachineRoot = "HKEY_LOCAL_MACHINE";
 constexpr int kLockWaitMs = 10000;
+// Damaged files kept aside: "<file>.damaged" (newest), ".damaged.1", … ".damaged.4" (oldest).
+constexpr int kDamagedCopies = 5;
 
 struct CRegChange {
     enum Kind { CreateKey, SetValue, DeleteValue, DeleteKey } kind;
@@ -142,6 +150,8 @@ LONG Win32FromErrno(int e) {
             return ERROR_WRITE_FAULT;
         case EWOULDBLOCK:
             return ERROR_LOCK_VIOLATION;
+        case ELOOP:
+            return ERROR_ACCESS_DENIED;
         default:
             return ERROR_WRITE_FAULT;
     }
@@ -233,21 +243,28 @@ public:
                                              : m_machineFileOverride;
     }
 
-    void SetFiles(const std::string& user, const std::string& machine) {
-        if (!m_journal.empty())
-            SaveLocked();
-        m_journal.clear();
+    // Both save the pending changes first; when that fails, the changes
+    // stay (in memory, for a later save) and nothing else happens.
+    LONG SetFiles(const std::string& user, const std::string& machine) {
+        if (LONG rc = m_journal.empty() ? ERROR_SUCCESS : SaveLocked(); rc != ERROR_SUCCESS)
+            return rc;
         m_userFileOverride = user;
         m_machineFileOverride = machine;
         Unload();
+        return ERROR_SUCCESS;
     }
 
-    void Reload() {
-        if (!m_journal.empty())
-            SaveLocked();
-        m_journal.clear();
+    LONG Reload() {
+        if (LONG rc = m_journal.empty() ? ERROR_SUCCESS : SaveLocked(); rc != ERROR_SUCCESS)
+            return rc;
         Unload();
+        return ERROR_SUCCESS;
     }
+
+    // Messages wait until the store's lock is released (CStoreLock), so a
+    // message box never holds up other threads' registry calls.
+    void Report(std::string text) { m_reports.push_back(std::move(text)); }
+    std::vector<std::string> TakeReports() { return std::exchange(m_reports, {}); }
 
 private:
     CRegistryStore() {
@@ -264,6 +281,8 @@ private:
         m_loaded = false;
         m_user.Clear();
         m_machine.Clear();
+        m_unreadable = false;
+        m_readOnlyReported = false;
     }
 
     void EnsureLoaded() {
@@ -278,19 +297,25 @@ private:
     }
 
     // Reads the user file into this process's view, with the changes not
-    // yet saved on top.
+    // yet saved on top. A file that is there but cannot be read is left
+    // alone: this run uses the defaults and saves nothing over it.
     void LoadUserFile() {
         std::string text;
         bool missing = false;
         m_stamp = StampOf(UserFile());
         bool readable = ReadWholeFile(UserFile(), text, missing);
+        const int readErrno = errno;
         CRegParseResult result;
         CRegKeyNode fresh;
         if (readable)
             result = ParseRegFile(text, kUserRoot, fresh);
         Replay(fresh);
         m_user.Swap(fresh);
-        if ((readable && result.damaged) || (!readable && !missing)) {
+        const bool wasUnreadable = m_unreadable;
+        m_unreadable = !readable && !missing;
+        if (m_unreadable && !wasUnreadable)
+            ReportFile(IDS_REG_FILE_UNREADABLE, UserFile(), std::strerror(readErrno));
+        if (readable && result.damaged) {
             // Keep the damaged file aside at once and leave a clean one,
             // so other processes read the good part too.
             m_cleanWriteNeeded = true;
@@ -315,7 +340,13 @@ private:
                       const std::string& problem) {
         std::string format = LoadResString(IDS_REG_FILE_DAMAGED);
         auto text = va::FormatMessageString(format, {file, aside, problem});
-        AfxMessageBox(text ? *text : file, MB_ICONWARNING);
+        Report(text ? *text : file);
+    }
+
+    void ReportFile(unsigned id, const std::string& file, const std::string& reason) {
+        std::string format = LoadResString(id);
+        auto text = va::FormatMessageString(format, {file, reason});
+        Report(text ? *text : file + ": " + reason);
     }
 
     void Replay(CRegKeyNode& root) {
@@ -359,6 +390,9 @@ private:
     bool m_loaded = false;
     CFileStamp m_stamp;
     bool m_cleanWriteNeeded = false;
+    bool m_unreadable = false;        // the user file is there but cannot be read
+    bool m_readOnlyReported = false;  // the user made the file read-only; said once
+    std::vector<std::string> m_reports;
     CRegKeyNode m_user;
     CRegKeyNode m_machine;
     RegKeyHandle m_predefined[3];
@@ -372,7 +406,8 @@ private:
 class CFileLock {
 public:
     explicit CFileLock(const std::string& path) {
-        m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // Never through a symbolic link: the lock would create its target.
+        m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (m_fd < 0) {
             m_error = Win32FromErrno(errno);
             return;
@@ -405,6 +440,42 @@ private:
     LONG m_error = ERROR_SUCCESS;
 };
 
+// Keeps a damaged file as "<file>.damaged"; earlier copies move one number
+// up and the oldest is dropped. Returns the name it was kept under, or an
+// empty string when it could not be moved.
+std::string KeepAside(const std::string& file) {
+    const std::string aside = file + ".damaged";
+    auto numbered = [&](int n) { return n == 0 ? aside : aside + "." + std::to_string(n); };
+    std::error_code ec;
+    std::filesystem::remove_all(numbered(kDamagedCopies - 1), ec);
+    for (int n = kDamagedCopies - 2; n >= 0; --n)
+        std::rename(numbered(n).c_str(), numbered(n + 1).c_str());
+    return std::rename(file.c_str(), aside.c_str()) == 0 ? aside : std::string();
+}
+
+// Temporary files of saves whose process was killed: "<file>.tmp-PID" with
+// no process PID any more. Called with the save lock held.
+void RemoveStaleTemporaries(const std::string& file) {
+    const std::filesystem::path path(file);
+    const std::string prefix = path.filename().string() + ".tmp-";
+    const std::string dir = path.parent_path().empty() ? "." : path.parent_path().string();
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return;
+    while (dirent* entry = readdir(d)) {
+        std::string name = entry->d_name;
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::string digits = name.substr(prefix.size());
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        pid_t pid = static_cast<pid_t>(std::stol(digits));
+        if (pid > 0 && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH)
+            unlinkat(dirfd(d), name.c_str(), 0);
+    }
+    closedir(d);
+}
+
 LONG CRegistryStore::SaveLocked() {
     if (m_journal.empty() && !m_cleanWriteNeeded)
         return ERROR_SUCCESS;
@@ -417,23 +488,39 @@ LONG CRegistryStore::SaveLocked() {
     CFileLock lock(file + ".lock");
     if (lock.Error() != ERROR_SUCCESS)
         return lock.Error();
+    RemoveStaleTemporaries(file);
 
     // What is on disk now, with what other processes saved meanwhile.
     std::string text;
     bool missing = false;
     CRegKeyNode merged;
     bool readable = ReadWholeFile(file, text, missing);
+    if (!readable && !missing) {
+        // A file that cannot be read is never replaced: its content is unknown.
+        LONG e = Win32FromErrno(errno);
+        if (!m_unreadable) {
+            m_unreadable = true;
+            ReportFile(IDS_REG_FILE_UNREADABLE, file, std::strerror(errno));
+        }
+        return e;
+    }
+    struct stat old {};
+    const bool exists = readable && stat(file.c_str(), &old) == 0;
+    if (exists && (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        // The user made the file read-only: it is not written.
+        if (!m_readOnlyReported) {
+            m_readOnlyReported = true;
+            ReportFile(IDS_REG_FILE_READ_ONLY, file, RegErrorText(ERROR_ACCESS_DENIED));
+        }
+        return ERROR_ACCESS_DENIED;
+    }
     CRegParseResult parsed;
     std::string movedAside;
     if (readable)
         parsed = ParseRegFile(text, kUserRoot, merged);
-    if ((readable && parsed.damaged) || (!readable && !missing)) {
-        std::string aside = file + ".damaged";
-        std::string problem = readable ? parsed.problem : std::strerror(errno);
-        if (std::rename(file.c_str(), aside.c_str()) != 0)
-            aside.clear();
-        ReportDamage(file, aside, problem);
-        movedAside = aside;
+    if (readable && parsed.damaged) {
+        movedAside = KeepAside(file);
+        ReportDamage(file, movedAside, parsed.problem);
     }
     // When the new file cannot be written, the damaged one goes back where
     // it was, so its readable part is not lost before the next attempt.
@@ -444,13 +531,15 @@ LONG CRegistryStore::SaveLocked() {
     Replay(merged);
 
     std::string tmp = file + ".tmp-" + std::to_string(getpid());
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         LONG e = Win32FromErrno(errno);
         undoAside();
         return e;
     }
-    bool ok = WriteAll(fd, WriteRegFile(merged, kUserRoot)) && fsync(fd) == 0;
+    // A rewrite keeps the mode the user gave the file.
+    bool ok = (!exists || fchmod(fd, old.st_mode & 07777) == 0) &&
+              WriteAll(fd, WriteRegFile(merged, kUserRoot)) && fsync(fd) == 0;
     int writeErrno = errno;
     struct stat written;
     CFileStamp newStamp = fstat(fd, &written) == 0 ? StampOf(written) : CFileStamp();
@@ -475,8 +564,34 @@ LONG CRegistryStore::SaveLocked() {
     m_stamp = newStamp;
     m_journal.clear();
     m_cleanWriteNeeded = false;
+    m_unreadable = false;
     return ERROR_SUCCESS;
 }
+
+// Holds the store's lock; shows the messages collected meanwhile once the
+// outermost lock of this thread is released.
+class CStoreLock {
+public:
+    explicit CStoreLock(CRegistryStore& store) : m_store(store) {
+        m_store.m_mutex.lock();
+        ++t_depth;
+    }
+    ~CStoreLock() {
+        std::vector<std::string> reports;
+        if (--t_depth == 0)
+            reports = m_store.TakeReports();
+        m_store.m_mutex.unlock();
+        for (const std::string& text : reports)
+            AfxMessageBox(text, MB_ICONWARNING);
+    }
+    CStoreLock(const CStoreLock&) = delete;
+    CStoreLock& operator=(const CStoreLock&) = delete;
+
+private:
+    CRegistryStore& m_store;
+    static thread_local int t_depth;
+};
+thread_local int CStoreLock::t_depth = 0;
 
 // A handle whose key is gone: deleted, or the classes root not made yet.
 LONG MissingKeyError(HKEY key) {
@@ -523,7 +638,7 @@ LONG RegOpenKeyEx(HKEY key, const char* subKey, DWORD, REGSAM desired, PHKEY res
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     RegKeyHandle* base = store.Validate(key);
     if (!base)
         return ERROR_INVALID_HANDLE;
@@ -554,7 +669,7 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM de
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     RegKeyHandle* base = store.Validate(key);
     if (!base)
         return ERROR_INVALID_HANDLE;
@@ -591,14 +706,14 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM de
 
 LONG RegCloseKey(HKEY key) {
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     return store.CloseHandle(key);
 }
 
 LONG RegQueryValueEx(HKEY key, const char* valueName, LPDWORD, LPDWORD type, BYTE* data,
                      LPDWORD size) {
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     RegKeyHandle* h = store.Validate(key);
     if (!h)
         return ERROR_INVALID_HANDLE;
@@ -631,7 +746,7 @@ LONG RegQueryValueEx(HKEY key, const char* valueName, LPDWORD, LPDWORD type, BYT
 LONG RegSetValueEx(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data,
                    DWORD size) {
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     RegKeyHandle* h = store.Validate(key);
     if (!h)
         return ERROR_INVALID_HANDLE;
@@ -661,7 +776,7 @@ LONG RegSetValueEx(HKEY key, const char* valueName, DWORD, DWORD type, const BYT
 
 LONG RegDeleteValue(HKEY key, const char* valueName) {
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     RegKeyHandle* h = store.Validate(key);
     if (!h)
         return ERROR_INVALID_HANDLE;
@@ -680,7 +795,7 @@ LONG RegDeleteValue(HKEY key, const char* valueName) {
 
 LONG RegDeleteKey(HKEY key, const char* subKey) {
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     RegKeyHandle* h = store.Validate(key);
     if (!h)
         return ERROR_INVALID_HANDLE;
@@ -715,7 +830,7 @@ LONG RegEnumValue(HKEY key, DWORD index, char* name, LPDWORD nameLength, LPDWORD
     if (!name || !nameLength)
         return ERROR_INVALID_PARAMETER;
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     RegKeyHandle* h = store.Validate(key);
     if (!h)
         return ERROR_INVALID_HANDLE;
@@ -754,7 +869,7 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, char* name, LPDWORD nameLength, LPDWORD
     if (!name || !nameLength)
         return ERROR_INVALID_PARAMETER;
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     RegKeyHandle* h = store.Validate(key);
     if (!h)
         return ERROR_INVALID_HANDLE;
@@ -783,7 +898,7 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, char* name, LPDWORD nameLength, LPDWORD
 
 LONG RegFlushKey(HKEY key) {
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     RegKeyHandle* h = store.Validate(key);
     if (!h)
         return ERROR_INVALID_HANDLE;
@@ -826,18 +941,18 @@ std::string RegErrorText(LONG error) {
 
 std::string RegUserFilePath() {
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
+    CStoreLock lock(store);
     return store.UserFile();
 }
 
-void RegSetFilePaths(const std::string& userFile, const std::string& machineFile) {
+LONG RegSetFilePaths(const std::string& userFile, const std::string& machineFile) {
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
-    store.SetFiles(userFile, machineFile);
+    CStoreLock lock(store);
+    return store.SetFiles(userFile, machineFile);
 }
 
-void RegReload() {
+LONG RegReload() {
     CRegistryStore& store = CRegistryStore::Instance();
-    std::lock_guard lock(store.m_mutex);
-    store.Reload();
+    CStoreLock lock(store);
+    return store.Reload();
 }

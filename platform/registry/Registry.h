@@ -99,8 +99,9 @@ std::string RegErrorText(LONG error);
 std::string RegUserFilePath();
 // Points the store at other files (tests, tools): pending changes are
 // saved first, then both roots are read again from the new files. Empty
-// paths return to the defaults.
-void RegSetFilePaths(const std::string& userFile, const std::string& machineFile);
+// paths return to the defaults. When the save fails, the changes are kept,
+// the files stay as they were and the error is answered.
+LONG RegSetFilePaths(const std::string& userFile, const std::string& machineFile);
 // Forgets what was read and reads the files again on next use; pending
-// changes are saved first.
-void RegReload();
+// changes are saved first (a failed save keeps them and answers its error).
+LONG RegReload();

@@ -177,6 +177,13 @@ TEST_F(RegDbTest, RegistryKeyReadsNumbersOnlyFromWholeNumbers) {
     EXPECT_EQ(app.GetString("Dw", "d"), "-1");
     EXPECT_EQ(app.GetString("Bad", "d"), "42x");
     EXPECT_EQ(app.GetString("Missing", "d"), "d");
+    // Signs and blanks in front are not part of a whole number.
+    for (const char* text : {" 42", "\t42", "+42", "42 ", "-", "0x10"}) {
+        SetString("software\\Maker\\App", "Odd", text);
+        EXPECT_EQ(app.GetDWord("Odd", 7), 7u) << "'" << text << "'";
+    }
+    SetString("software\\Maker\\App", "Odd", "-2");
+    EXPECT_EQ(app.GetDWord("Odd", 7), 0xfffffffeu);
 }
 
 TEST_F(RegDbTest, RegistryKeyMissingKeysAreEmptyAndWritingNeedsAnOpenKey) {

@@ -41,10 +41,10 @@ TEST_F(OptionsCommand, GetPrintsTheCatalogueDefaultAndFailsWhenNothingIsStored) 
 }
 
 TEST_F(OptionsCommand, SetThenGetThroughTheConversions) {
-    EXPECT_EQ(Run({"set", "", "Tooltips", "True"}).exitCode, 0);
+    EXPECT_EQ(Run({"set", "--string", "", "Tooltips", "True"}).exitCode, 0);
     EXPECT_EQ(Run({"get", "", "Tooltips"}).out, "True\n");
     EXPECT_EQ(Run({"get", "--as", "bool", "Settings", "tooltips"}).out, "1\n");
-    EXPECT_EQ(Run({"set", "", "Tooltips", "true"}).exitCode, 0);
+    EXPECT_EQ(Run({"set", "--string", "", "Tooltips", "true"}).exitCode, 0);
     EXPECT_EQ(Run({"get", "--as", "bool", "", "Tooltips"}).out, "0\n");
 
     EXPECT_EQ(Run({"set", "--dword", "DeInterlace", "Method", "0x10"}).exitCode, 0);
@@ -63,6 +63,32 @@ TEST_F(OptionsCommand, SetThenGetThroughTheConversions) {
     EXPECT_NE(text.find("\"Method\"=dword:00000010"), std::string::npos);
     EXPECT_EQ(Run({"export"}).out, text);
     EXPECT_EQ(Run({"path"}).out, File() + "\n");
+}
+
+TEST_F(OptionsCommand, KnownSettingsAreStoredWithTheCataloguesType) {
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* stored;  // the line in the file, or null
+    } cases[] = {
+        {{"", "VideoScale", "2"}, 0, "\"VideoScale\"=dword:00000002"},
+        {{"", "flatlook", "off"}, 0, "\"flatlook\"=dword:00000000"},
+        {{"DeInterlace", "Method", "0x4"}, 0, "\"Method\"=dword:00000004"},
+        {{"", "Dir", "42"}, 0, "\"Dir\"=\"42\""},
+        {{"", "Unknown", "7"}, 0, "\"Unknown\"=\"7\""},
+        {{"--string", "", "WindOffset", "500"}, 0, "\"WindOffset\"=\"500\""},
+        {{"", "MaxMRU", "many"}, 2, nullptr},
+        {{"", "PlayCont", "sometimes"}, 2, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "set");
+        auto r = Run(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << args[2] << r.err;
+        if (c.stored) {
+            EXPECT_NE(vtest::ReadFile(File()).find(c.stored), std::string::npos) << c.stored;
+        }
+    }
 }
 
 TEST_F(OptionsCommand, ListAndDelete) {

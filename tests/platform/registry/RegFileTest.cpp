@@ -99,7 +99,7 @@ TEST(RegFile, DamageIsReportedAndTheReadablePartKept) {
     const std::string good = "REGEDIT4\n\n[HKEY_CURRENT_USER\\a]\n\"x\"=dword:00000001\n";
     const Case cases[] = {
         {"cut in the middle of a line", good + "\"y\"=\"unfinis"},
-        {"cut in the middle of a dword", good + "\"y\"=dword:000"},
+        {"cut right after the dword mark", good + "\"y\"=dword:"},
         {"binary garbage", good + std::string("\x01\x02\xff\0garbage\n", 12)},
         {"an unclosed string", good + "\"y\"=\"open\n"},
         {"an enormous line", good + "\"y\"=\"" + std::string(kRegMaxLineLength + 10, 'A') + "\"\n"},
@@ -151,6 +151,30 @@ TEST(RegFile, CrLfLinesAndCommentsAreAccepted) {
                               "HKEY_CURRENT_USER", root)
                      .damaged);
     EXPECT_EQ(root.FindSubKey("a")->FindValue("x")->data, (std::vector<uint8_t>{'v', 0}));
+}
+
+// Editors save without a final line break, and comments may end in '\':
+// neither is damage, and neither costs the next value.
+TEST(RegFile, LastLinesAndCommentsEndingInABackslashAreRead) {
+    const std::string head = "REGEDIT4\n\n[HKEY_CURRENT_USER\\a]\n";
+    const std::string cases[] = {
+        head + "\"x\"=dword:00000001\n\"y\"=\"last\"",
+        head + "\"x\"=dword:00000001\r\n\"y\"=\"last\"\r",
+        head + "; folder c:\\x\\\n\"x\"=dword:00000001\n\"y\"=\"last\"\n",
+        head + "\"x\"=dword:00000001\n;\\\n\"y\"=\"last\"\n",
+        head + "\"x\"=hex(4):01,\\\n  00,00,00\n\"y\"=\"last\"",
+    };
+    for (const std::string& text : cases) {
+        CRegKeyNode root;
+        CRegParseResult result = ParseRegFile(text, "HKEY_CURRENT_USER", root);
+        EXPECT_FALSE(result.damaged) << text << ": " << result.problem;
+        const CRegKeyNode* a = root.FindSubKey("a");
+        ASSERT_NE(a, nullptr) << text;
+        ASSERT_NE(a->FindValue("x"), nullptr) << text;
+        EXPECT_EQ(a->FindValue("x")->data, (std::vector<uint8_t>{1, 0, 0, 0})) << text;
+        ASSERT_NE(a->FindValue("y"), nullptr) << text;
+        EXPECT_EQ(a->FindValue("y")->data, (std::vector<uint8_t>{'l', 'a', 's', 't', 0})) << text;
+    }
 }
 
 }  // namespace

@@ -3,11 +3,17 @@
 // damaged files and the limits.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
+#include <future>
 
 #include "platform/registry/RegFile.h"
 #include "platform/registry/Registry.h"
+#include "support/MessageBox.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -247,7 +253,7 @@ TEST_F(RegistryTest, ADamagedFileIsKeptAsideAndReplacedByACleanOne) {
     }
 }
 
-TEST_F(RegistryTest, AnUnreadableFileDoesNotStopTheStore) {
+TEST_F(RegistryTest, AnUnreadableFileIsReportedAndLeftAlone) {
     // A folder where the file should be cannot be read, even by root.
     std::filesystem::create_directories(m_user);
     vtest::CapturedMessages messages;
@@ -255,10 +261,111 @@ TEST_F(RegistryTest, AnUnreadableFileDoesNotStopTheStore) {
     HKEY key = Create("k");
     SetDWord(key, "v", 1);
     RegCloseKey(key);
+    EXPECT_NE(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    EXPECT_NE(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_NE(messages.Messages()[0].text.find("cannot be read"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(m_user));
+    EXPECT_FALSE(std::filesystem::exists(m_user + ".damaged"));
+    // Once it can be read, the changes kept meanwhile are saved.
+    std::filesystem::remove(m_user);
     EXPECT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
-    EXPECT_EQ(messages.Messages().size(), 1u);
-    EXPECT_TRUE(std::filesystem::is_directory(m_user + ".damaged"));
     EXPECT_NE(UserText().find("\"v\"=dword:00000001"), std::string::npos);
+}
+
+TEST_F(RegistryTest, AReadOnlyFileIsNotWrittenAndARewriteKeepsTheMode) {
+    HKEY key = Create("k");
+    SetDWord(key, "v", 1);
+    ASSERT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    const std::string before = UserText();
+    chmod(m_user.c_str(), 0444);
+    vtest::CapturedMessages messages;
+    SetDWord(key, "v", 2);
+    EXPECT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(UserText(), before);
+    chmod(m_user.c_str(), 0640);
+    ASSERT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    EXPECT_NE(UserText().find("\"v\"=dword:00000002"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat(m_user.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, SavesRemoveStaleTemporariesAndRefuseALinkedLock) {
+    HKEY key = Create("k");
+    SetDWord(key, "v", 1);
+    ASSERT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    pid_t dead = fork();
+    if (dead == 0)
+        _exit(0);
+    waitpid(dead, nullptr, 0);
+    const std::string stale = m_user + ".tmp-" + std::to_string(dead);
+    const std::string live = m_user + ".tmp-" + std::to_string(getppid());
+    vtest::WriteFile(stale, "half a save");
+    vtest::WriteFile(live, "a save going on");
+    SetDWord(key, "v", 2);
+    ASSERT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_TRUE(std::filesystem::exists(live));
+
+    // The lock never follows a link (it would create the link's target).
+    std::filesystem::remove(m_user + ".lock");
+    std::filesystem::create_symlink(m_dir.File("target"), m_user + ".lock");
+    SetDWord(key, "v", 3);
+    EXPECT_NE(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("target")));
+    std::filesystem::remove(m_user + ".lock");
+    EXPECT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, AFailedSaveBeforeAReloadOrMoveKeepsTheChanges) {
+    HKEY key = Create("k");
+    SetDWord(key, "v", 1);
+    RegCloseKey(key);
+    std::filesystem::create_directories(m_user + ".lock");  // no lock can be taken
+    EXPECT_NE(RegReload(), ERROR_SUCCESS);
+    EXPECT_NE(RegSetFilePaths(m_dir.File("other.reg"), m_machine), ERROR_SUCCESS);
+    EXPECT_EQ(RegUserFilePath(), m_user);
+    ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "k", 0, KEY_READ, &key), ERROR_SUCCESS);
+    DWORD v = 0;
+    EXPECT_EQ(GetDWord(key, "v", v), ERROR_SUCCESS);
+    RegCloseKey(key);
+    std::filesystem::remove(m_user + ".lock");
+    EXPECT_EQ(RegReload(), ERROR_SUCCESS);
+    EXPECT_NE(UserText().find("\"v\"=dword:00000001"), std::string::npos);
+}
+
+TEST_F(RegistryTest, DamagedCopiesAreNumberedAndTheWarningWaitsForTheLock) {
+    std::filesystem::create_directories(std::filesystem::path(m_user).parent_path());
+    // The warning is shown after the store's lock is released: another
+    // thread's registry call made from it goes through.
+    std::vector<bool> othersGotThrough;
+    std::vector<std::future<void>> others;  // outlive the handler, whatever happens
+    MessageBoxHandler previous = SetMessageBoxHandler([&](const std::string&, unsigned, unsigned) {
+        others.push_back(std::async(std::launch::async, [] {
+            HKEY k = nullptr;
+            RegOpenKeyEx(HKEY_CURRENT_USER, "k", 0, KEY_READ, &k);
+            RegCloseKey(k);
+        }));
+        othersGotThrough.push_back(others.back().wait_for(std::chrono::seconds(20)) ==
+                                   std::future_status::ready);
+        return IDOK;
+    });
+    for (int i = 0; i < 7; ++i) {
+        vtest::WriteFile(m_user, "REGEDIT4\n[HKEY_CURRENT_USER\\k]\ndamage " + std::to_string(i));
+        RegReload();
+        RegFlushKey(HKEY_CURRENT_USER);
+    }
+    SetMessageBoxHandler(previous);
+    EXPECT_EQ(othersGotThrough, std::vector<bool>(7, true));
+    EXPECT_NE(vtest::ReadFile(m_user + ".damaged").find("damage 6"), std::string::npos);
+    EXPECT_NE(vtest::ReadFile(m_user + ".damaged.1").find("damage 5"), std::string::npos);
+    EXPECT_NE(vtest::ReadFile(m_user + ".damaged.4").find("damage 2"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_user + ".damaged.5"));
 }
 
 TEST_F(RegistryTest, LimitsAreRefusedWithTheirOwnErrors) {
