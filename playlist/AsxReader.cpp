@@ -1,5 +1,6 @@
 #include "playlist/AsxReader.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -216,7 +217,7 @@ void CAsxReader::Parse(CPlayList& list, const CXMLDOMDocument& loaded) {
         if (IsKnownTime(runningStart)) {
             clip->SetListStart(runningStart);
             REFERENCE_TIME duration = clip->GetDuration();
-            runningStart = IsKnownTime(duration) ? runningStart + duration : -1;
+            runningStart = IsKnownTime(duration) ? AddTimes(runningStart, duration) : -1;
         }
         list.AppendClip(std::move(clip));
     }
@@ -251,7 +252,7 @@ std::unique_ptr<CPlayList::CClip> CAsxReader::MakeClip(CPlayList::CClipFile* fil
         durationNode = entry.SelectSingleNode("duration");
     if (durationNode.IsValid()) {
         REFERENCE_TIME d = timeOf(durationNode);
-        end = d < 0 ? -1 : start + d;
+        end = d < 0 ? -1 : AddTimes(start, d);
     }
 
     std::string abstract;
@@ -298,11 +299,16 @@ REFERENCE_TIME CAsxReader::ParseClipTime(const std::string& text) {
 
 std::string CAsxReader::ResolveReference(const std::string& baseFolder,
                                          const std::string& reference) {
-    if (baseFolder.empty() || va::IsUrl(reference))
+    // URLs, and full paths with a drive letter or a server name, stay as written.
+    if (va::IsUrl(reference) || HasDriveLetter(reference) || va::IsWindowsFullPath(reference))
         return reference;
-    // A drive letter or a server name makes a full path.
-    if (HasDriveLetter(reference) || va::IsWindowsFullPath(reference))
-        return reference;
+    if (baseFolder.empty()) {
+        // Without a folder to read it against, a reference keeps its place but
+        // '\' separates folders here as in the playlists other systems write.
+        std::string path = reference;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        return path;
+    }
 
     std::string baseRoot, baseRest;
     SplitRoot(baseFolder, baseRoot, baseRest);

@@ -16,13 +16,13 @@ CPlayList::CClip::CClip(CClipFile* file, std::string title, REFERENCE_TIME start
       m_end(end) {}
 
 REFERENCE_TIME CPlayList::CClip::GetDuration() const {
-    return IsKnownTime(m_end) ? m_end - m_start : -1;
+    return IsKnownTime(m_end) ? SubtractTimes(m_end, m_start) : -1;
 }
 
 REFERENCE_TIME CPlayList::CClip::GetListEnd() const {
     if (!IsKnownTime(m_listStart) || !IsKnownTime(m_end))
         return -1;
-    return m_listStart + (m_end - m_start);
+    return AddTimes(m_listStart, SubtractTimes(m_end, m_start));
 }
 
 bool CPlayList::CClip::ContainsFilePosition(REFERENCE_TIME position) const {
@@ -107,7 +107,7 @@ REFERENCE_TIME CPlayList::GetDuration() const {
     for (const auto& clip : m_clips) {
         REFERENCE_TIME d = clip->GetDuration();
         if (d > 0)
-            total += d;
+            total = AddTimes(total, d);
     }
     return total;
 }
@@ -116,7 +116,7 @@ REFERENCE_TIME CPlayList::GetPosition() {
     REFERENCE_TIME p = Handler().GetPosition();
     const CClip* clip = GetClip(m_current);
     if (clip && IsKnownTime(clip->GetListStart()))
-        return clip->GetListStart() + p - clip->GetStart();
+        return AddTimes(clip->GetListStart(), SubtractTimes(p, clip->GetStart()));
     return p;
 }
 
@@ -189,7 +189,7 @@ void CPlayList::SetPosition(REFERENCE_TIME position) {
     REFERENCE_TIME f = position;
     const CClip* clip = GetClip(m_current);
     if (clip && IsKnownTime(clip->GetListStart()))
-        f = position - clip->GetListStart() + clip->GetStart();
+        f = AddTimes(SubtractTimes(position, clip->GetListStart()), clip->GetStart());
     if (opened && f <= 0)
         return;  // the fresh file already stands at its beginning
     Handler().Seek(f, false);

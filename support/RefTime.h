@@ -31,3 +31,18 @@ constexpr REFERENCE_TIME RoundToFrame(REFERENCE_TIME t, REFERENCE_TIME d) {
     REFERENCE_TIME half = t + d / 2;
     return half - half % d;
 }
+
+// Sums and differences of times that stop at the ends of the range instead
+// of wrapping (a playlist may give absurd durations).
+constexpr REFERENCE_TIME AddTimes(REFERENCE_TIME a, REFERENCE_TIME b) {
+    REFERENCE_TIME sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? INT64_MAX : INT64_MIN;
+    return sum;
+}
+constexpr REFERENCE_TIME SubtractTimes(REFERENCE_TIME a, REFERENCE_TIME b) {
+    REFERENCE_TIME difference = 0;
+    if (__builtin_sub_overflow(a, b, &difference))
+        return b < 0 ? INT64_MAX : INT64_MIN;
+    return difference;
+}

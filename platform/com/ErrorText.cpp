@@ -211,8 +211,9 @@ constexpr Text kSystemTexts[] = {
      "Das System kann die angegebene Datei nicht finden.\r\n"},
     {HRESULT_PATH_NOT_FOUND, "The system cannot find the path specified.\r\n",
      "Das System kann den angegebenen Pfad nicht finden.\r\n"},
-    {HRESULT_BAD_FORMAT, "An attempt was made to load a program with an incorrect format.\r\n",
-     "Es wurde versucht, ein Programm mit einem falschen Format zu laden.\r\n"},
+    // Only playlists answer this code here: our own words for it.
+    {HRESULT_BAD_FORMAT, "The playlist could not be read.\r\n",
+     "Die Playlist konnte nicht gelesen werden.\r\n"},
     {HRESULT_INVALID_DATA, "The data is invalid.\r\n", "Die Daten sind unzulässig.\r\n"},
     {HRESULT_NOT_SUPPORTED, "The request is not supported.\r\n",
      "Die Anforderung wird nicht unterstützt.\r\n"},

@@ -74,7 +74,8 @@ bool FileUrlToPath(const std::string& url, std::string& path) {
 bool ReadLocalFile(const std::string& path, size_t maxBytes, std::string& content,
                    std::string& error) {
     content.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: opening a pipe with no writer would wait forever.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = "Cannot open \"" + path + "\": " + std::strerror(errno);
         return false;
@@ -86,15 +87,19 @@ bool ReadLocalFile(const std::string& path, size_t maxBytes, std::string& conten
             error = "\"" + path + "\" is a folder.";
             return false;
         }
-        if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) > maxBytes) {
+        if (!S_ISREG(st.st_mode)) {
+            ::close(fd);
+            error = "\"" + path + "\" is not a regular file (a pipe, socket or device).";
+            return false;
+        }
+        if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
             ::close(fd);
             error = TooLarge(maxBytes);
             return false;
         }
-        if (S_ISREG(st.st_mode))
-            content.reserve(static_cast<size_t>(st.st_size));
+        content.reserve(static_cast<size_t>(st.st_size));
     }
-    // Devices and pipes tell no size: read in pieces and stop past the limit.
+    // The file may grow while it is read: read in pieces and stop past the limit.
     char buffer[65536];
     while (true) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "FakeHandler.h"
+#include "platform/com/ErrorText.h"
 #include "playlist/AsxReader.h"
 #include "playlist/XMLException.h"
 #include "tests/TestSupport.h"
@@ -94,7 +95,12 @@ TEST(ResolveReference, PosixBaseAcceptsBothSeparators) {
     EXPECT_EQ(CAsxReader::ResolveReference(base, "/abs/clip.wmv"), "/abs/clip.wmv");
     EXPECT_EQ(CAsxReader::ResolveReference(base, "D:\\clip.wmv"), "D:\\clip.wmv");
     EXPECT_EQ(CAsxReader::ResolveReference(base + "/", "clip.wmv"), "/media/lists/clip.wmv");
-    EXPECT_EQ(CAsxReader::ResolveReference("", "..\\clip.wmv"), "..\\clip.wmv");
+    // Without a base folder '\\' still separates folders; full paths and URLs stay.
+    EXPECT_EQ(CAsxReader::ResolveReference("", "..\\clip.wmv"), "../clip.wmv");
+    EXPECT_EQ(CAsxReader::ResolveReference("", "sub\\dir\\clip.wmv"), "sub/dir/clip.wmv");
+    EXPECT_EQ(CAsxReader::ResolveReference("", "\\\\srv\\share\\a.wmv"), "\\\\srv\\share\\a.wmv");
+    EXPECT_EQ(CAsxReader::ResolveReference("", "C:\\a.wmv"), "C:\\a.wmv");
+    EXPECT_EQ(CAsxReader::ResolveReference("", "http://h/a\\b.wmv"), "http://h/a\\b.wmv");
     EXPECT_EQ(CAsxReader::ResolveReference("http://host/dir", "sub\\clip.wmv"),
               "http://host/dir/sub/clip.wmv");
     EXPECT_EQ(CAsxReader::ResolveReference("lists", "../x/clip.wmv"), "x/clip.wmv");
@@ -168,6 +174,28 @@ TEST(AsxReader, ListStartsFollowTheDurations) {
     EXPECT_EQ(l.list.FindClip(100 * S), 1);
 }
 
+// Absurd times stop at the end of the range: no sum wraps to a negative time.
+TEST(AsxReader, HugeTimesSaturate) {
+    const std::string huge = "<duration value=\"99999999999999999:00:00\"/>";
+    Loaded l("<asx><entry><ref href=\"a\"/><starttime value=\"99999999999999999:00:00\"/>" + huge +
+             "</entry><entry><ref href=\"b\"/>" + huge + "</entry><entry><ref href=\"c\"/>" + huge +
+             "</entry></asx>");
+    REFERENCE_TIME start, end;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(l.list.GetClipListRange(i, start, end)) << i;
+        EXPECT_GE(start, 0) << i;
+        EXPECT_GE(end, start) << i;
+        l.list.GetClipFileRange(i, start, end);
+        EXPECT_GE(end, start) << i;
+    }
+    EXPECT_GT(l.list.GetDuration(), 0);
+    l.handler.position = INT64_MAX - 1;
+    EXPECT_GE(l.list.GetPosition(), 0);
+    l.list.SetPosition(INT64_MAX - 1);
+    for (const auto& seek : l.handler.seeks)
+        EXPECT_GE(seek.position, 0);
+}
+
 TEST(AsxReader, StartAndDurationInsideRefWin) {
     Loaded l(
         "<asx><entry><starttime value=\"1\"/><duration value=\"2\"/>"
@@ -204,9 +232,12 @@ TEST(AsxReader, ParseErrorsExplainThemselves) {
         FAIL();
     } catch (const CComException& e) {
         std::string text = BuildErrorText(e, 0);
-        EXPECT_NE(text.find("incorrect format"), std::string::npos) << text;
+        // Our own words for the playlist code (in both languages), then the reason.
+        EXPECT_EQ(text.rfind("The playlist could not be read.\r\n", 0), 0u) << text;
         EXPECT_NE(text.find("line 1"), std::string::npos) << text;
     }
+    EXPECT_EQ(FormatSystemMessage(HRESULT_BAD_FORMAT, 0x0407),
+              "Die Playlist konnte nicht gelesen werden.\r\n");
 }
 
 TEST(AsxReader, FailingFirstOpenKeepsTheClips) {
