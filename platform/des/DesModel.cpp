@@ -72,6 +72,17 @@ HRESULT CTimelineNode::QueryInterface(REFIID riid, void** ppv) {
     return CUnknownImpl::QueryInterface(riid, ppv);
 }
 
+const std::vector<CComPtr<IAMTimelineObj>>& CTimelineNode::Children() const {
+    if (m_unsorted) {
+        std::stable_sort(m_children.begin(), m_children.end(),
+                         [](const CComPtr<IAMTimelineObj>& a, const CComPtr<IAMTimelineObj>& b) {
+                             return StartOf(a) < StartOf(b);
+                         });
+        m_unsorted = false;
+    }
+    return m_children;
+}
+
 REFERENCE_TIME CTimelineNode::ContentEnd() const {
     if (m_type == TIMELINE_MAJOR_TYPE_SOURCE)
         return m_stop;
@@ -246,11 +257,9 @@ HRESULT CTimelineNode::SrcAdd(IAMTimelineObj* source) {
     CTimelineNode* node = NodeOf(source);
     if (!node || node->Type() != TIMELINE_MAJOR_TYPE_SOURCE)
         return E_INVALIDARG;
-    REFERENCE_TIME start = node->m_start;
-    auto at = std::upper_bound(
-        m_children.begin(), m_children.end(), start,
-        [](REFERENCE_TIME t, const CComPtr<IAMTimelineObj>& s) { return t < StartOf(s); });
-    m_children.insert(at, CComPtr<IAMTimelineObj>(source));
+    if (!m_children.empty() && node->m_start < StartOf(m_children.back()))
+        m_unsorted = true;
+    m_children.emplace_back(source);
     return S_OK;
 }
 
@@ -258,17 +267,24 @@ HRESULT CTimelineNode::GetNextSrcEx(IAMTimelineObj* last, IAMTimelineObj** next)
     if (!next)
         return E_POINTER;
     *next = nullptr;
+    const auto& children = Children();
     size_t index = 0;
     if (last) {
-        auto it = std::find_if(m_children.begin(), m_children.end(),
-                               [&](const CComPtr<IAMTimelineObj>& s) { return s.Get() == last; });
-        if (it == m_children.end())
-            return E_INVALIDARG;
-        index = size_t(it - m_children.begin()) + 1;
+        if (m_cursor < children.size() && children[m_cursor].Get() == last) {
+            index = m_cursor + 1;
+        } else {
+            auto it =
+                std::find_if(children.begin(), children.end(),
+                             [&](const CComPtr<IAMTimelineObj>& s) { return s.Get() == last; });
+            if (it == children.end())
+                return E_INVALIDARG;
+            index = size_t(it - children.begin()) + 1;
+        }
     }
-    if (index >= m_children.size())
+    if (index >= children.size())
         return S_FALSE;
-    *next = m_children[index].Get();
+    m_cursor = index;
+    *next = children[index].Get();
     (*next)->AddRef();
     return S_OK;
 }

@@ -61,7 +61,8 @@ public:
     bool IsComposition() const {
         return m_type == TIMELINE_MAJOR_TYPE_COMPOSITE || m_type == TIMELINE_MAJOR_TYPE_GROUP;
     }
-    const std::vector<CComPtr<IAMTimelineObj>>& Children() const { return m_children; }
+    // Tracks and compositions in order; sources ordered by their start.
+    const std::vector<CComPtr<IAMTimelineObj>>& Children() const;
     // The end of the last source below this node (0 when there is none).
     REFERENCE_TIME ContentEnd() const;
 
@@ -70,8 +71,12 @@ private:
     REFERENCE_TIME m_start = 0;
     REFERENCE_TIME m_stop = 0;
     std::string m_userName;
-    // Compositions: their tracks and compositions; tracks: their sources.
-    std::vector<CComPtr<IAMTimelineObj>> m_children;
+    // Compositions: their tracks and compositions; tracks: their sources,
+    // sorted by start when they are read (adding in any order stays cheap).
+    mutable std::vector<CComPtr<IAMTimelineObj>> m_children;
+    mutable bool m_unsorted = false;
+    // Where GetNextSrcEx left off, so that walking a track takes linear time.
+    size_t m_cursor = 0;
     // Groups.
     DES_MEDIA_KIND m_kind = DES_MEDIA_VIDEO;
     double m_outputFps;

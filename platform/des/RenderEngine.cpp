@@ -20,6 +20,11 @@ namespace va::des {
 
 namespace {
 
+// More clips than this make a timeline too large to be built for playback.
+constexpr int kMaxRenderedClips = 5000;
+// Each track is a layer of its own; more layers than this are refused too.
+constexpr size_t kMaxRenderedTracks = 1000;
+
 // The output size when neither the group nor its first source tells one.
 constexpr int kFallbackWidth = 320;
 constexpr int kFallbackHeight = 240;
@@ -333,6 +338,11 @@ HRESULT CRenderEngine::Build(GESTimeline* ges, IAMErrorLog* log) {
             return Report(log, E_FAIL, DEX_IDS_RENDER_FAILED, "A track cannot be made.", where);
         std::vector<CComPtr<IAMTimelineObj>> tracks;
         CollectTracks(obj, tracks);
+        if (tracks.size() > kMaxRenderedTracks)
+            return Report(log, VFW_E_CANNOT_RENDER, DEX_IDS_RENDER_FAILED,
+                          "The timeline holds more than " + std::to_string(kMaxRenderedTracks) +
+                              " tracks; it is too large to be played.",
+                          where);
         // The output format is fixed before any clip is placed: clips are
         // scaled and positioned for the size the track has when they arrive.
         GstCaps* caps = nullptr;
@@ -393,6 +403,10 @@ HRESULT CRenderEngine::AddClips(GESLayer* layer, IAMTimelineObj* track, GESTrack
     CComPtr<IAMTimelineObj> previous;
     while (sources->GetNextSrcEx(previous, &obj) == S_OK && obj) {
         previous = obj;
+        if (clips >= kMaxRenderedClips)
+            return Report(log, VFW_E_CANNOT_RENDER, DEX_IDS_RENDER_FAILED,
+                          "The timeline holds more than " + std::to_string(kMaxRenderedClips) +
+                              " clips; it is too large to be played.");
         CComPtr<IAMTimelineSrc> src(obj.Get());
         std::string name;
         REFERENCE_TIME start = 0, stop = 0, mstart = 0, mstop = 0;
