@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QObject>
 #include <QThread>
+#include <QWidget>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +48,11 @@ CVaFilterGraphRep::~CVaFilterGraphRep() {
         // Tear-down goes on whatever the graph answers.
     }
     m_builderCallback.reset();
+    // A host that covers the screen goes back into its parent.
+    if (m_ownFullScreen) {
+        if (QWidget* host = qobject_cast<QWidget*>(m_hostWnd.data()))
+            LeaveOwnFullScreen(host);
+    }
     if (m_hostWnd)
         m_hook->Unhook(m_hostWnd);
     if (m_topWnd)

@@ -13,8 +13,12 @@
 // Failures of operations the player cannot do without throw CComException
 // (E_NOINTERFACE without a graph or a needed interface); optional queries
 // (volume, frame step, images) answer false or -1 instead.
+#include <QLayout>
 #include <QPointer>
+#include <QRect>
+#include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +33,7 @@
 class QEvent;
 class QImage;
 class QObject;
+class QWidget;
 class CVaAMGraphBuilderCallback;
 class CVaScaledReferenceClock;
 class CVaWindowHook;
@@ -173,6 +178,11 @@ public:
     void UpdateVideoPosition();
     void Repaint();
     bool IsVideoWindowConnected() const { return m_videoWindow != nullptr; }
+    // Whether the host window is a plain static control (its window class,
+    // see va::WindowClassName, is "Static" in any letter case).
+    bool HostIsStatic();
+    // Whether the wrapper runs its own full screen (the host covers the screen).
+    bool IsOwnFullScreen() const { return m_ownFullScreen; }
     bool NeedsReconnect() const { return m_reconnect; }
 
     // Called by the window hook for each event of a hooked object; true
@@ -197,6 +207,11 @@ private:
     void OnPollTimer();
     bool ReadVideoSize(SIZE& size);
     void StartPollTimer(int ms);
+    // Queues 'work' on the notification object's (user-interface) thread
+    // when called from another thread; false when already there.
+    bool PostToUiThread(std::function<void()> work);
+    void EnterOwnFullScreen(QWidget* host);
+    void LeaveOwnFullScreen(QWidget* host);
     void StopPollTimer();
 
     // The graph and its interfaces.
@@ -239,6 +254,15 @@ private:
     bool m_aspectCorrection = false;
     int m_pollCounter = 0;
     int m_pollTimerId = 0;
+    int m_hostNotStatic = -1;
+    // The wrapper's own full screen: where the host window was.
+    bool m_ownFullScreen = false;
+    QPointer<QWidget> m_savedParent;
+    QRect m_savedRect;  // screen coordinates
+    QPointer<QLayout> m_savedLayout;
+    int m_savedLayoutIndex = -1;
+    int m_savedStretch = 0;
+    std::array<int, 4> m_savedGridCell{};
 };
 
 class CVaFilterGraph : public CRefCount<CVaFilterGraphRep, CRefCounterNonMT> {
@@ -262,5 +286,10 @@ const VIDEOINFOHEADER2* GetVideoInfoHeader2(const AM_MEDIA_TYPE& mt);
 // Where the video goes inside a client rectangle for a scaling mode (0
 // original size, 1 maximum size, 2 best fit).
 RECT ComputeVideoRect(const RECT& client, const SIZE& video, int mode);
+// A window's class name: its "windowClass" property when it has one, else
+// its C++ class name. A host whose class is "Static" (any case) switches
+// full screen through the renderer.
+inline constexpr char kWindowClassProperty[] = "windowClass";
+std::string WindowClassName(QObject* window);
 inline constexpr GUID kFormatMpeg2Video = MakeGuid("E06D80E3-DB46-11CF-B4D1-00805F6CBBEA");
 }  // namespace va

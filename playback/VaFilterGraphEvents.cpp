@@ -2,6 +2,7 @@
 // queries of the wrapper.
 #include <QEvent>
 #include <QImage>
+#include <QWidget>
 #include <cstring>
 #include <memory>
 
@@ -205,7 +206,12 @@ bool CVaFilterGraphRep::OnHookedEvent(QObject* window, QEvent* event) {
             UpdateVideoPosition();
         } else if (event->type() == QEvent::WindowDeactivate ||
                    event->type() == QEvent::ApplicationDeactivate) {
-            if (m_fullScreen)
+            // Activation reaches top-level windows only: the host while it
+            // covers the screen itself (a child host's window going
+            // inactive, e.g. behind the renderer's own full screen, is not
+            // the application losing the user).
+            QWidget* host = qobject_cast<QWidget*>(window);
+            if (m_fullScreen && host && host->isWindow())
                 SetFullScreen(false);
         } else if (type == WM_VA_VIDEOLAYOUT) {
             Repaint();

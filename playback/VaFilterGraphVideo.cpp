@@ -1,9 +1,15 @@
 // The video-window half of the wrapper: the graph's video window inside a
 // host window of the player. Without a host window the operations keep
-// their state and the renderer plays without a placed window.
+// their state and the renderer plays without a placed window. Widgets are
+// touched on the user-interface thread only: what the worker thread's
+// events would do to them is posted there.
+#include <QBoxLayout>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGridLayout>
+#include <QScreen>
 #include <QThread>
+#include <QVariant>
 #include <QWidget>
 #include <algorithm>
 
@@ -11,6 +17,7 @@
 #include "playback/VaGraphUtil.h"
 #include "playback/VaWindowHook.h"
 #include "support/Exception.h"
+#include "support/Strings.h"
 
 namespace {
 
@@ -23,6 +30,15 @@ QObject* TopLevelOf(QObject* window) {
 }  // namespace
 
 namespace va {
+
+std::string WindowClassName(QObject* window) {
+    if (!window)
+        return {};
+    QVariant named = window->property(kWindowClassProperty);
+    if (named.isValid())
+        return named.toString().toStdString();
+    return window->metaObject()->className();
+}
 
 // Where the video goes inside the client rectangle: 0 original size, 1
 // maximum size, 2 best fit (original size when it fits, else maximum).
@@ -96,6 +112,7 @@ bool CVaFilterGraphRep::ConnectVideoWindow(bool force) {
             ThrowHResult(E_NOINTERFACE);
     }
     m_hasVideo = -1;
+    m_hostNotStatic = -1;
     if (FAILED(m_videoWindow->put_Owner(m_hostWnd.data()))) {
         if (m_hostWnd)
             m_hook->Unhook(m_hostWnd);
@@ -121,8 +138,14 @@ bool CVaFilterGraphRep::ConnectVideoWindow(bool force) {
 
 void CVaFilterGraphRep::ReleaseVideoWindow() {
     if (m_videoWindow) {
-        if (m_fullScreen)
+        // The flag stays set: the next connection enters full screen again.
+        if (m_ownFullScreen) {
+            if (QWidget* host = qobject_cast<QWidget*>(m_hostWnd.data()))
+                LeaveOwnFullScreen(host);
+            m_ownFullScreen = false;
+        } else if (m_fullScreen) {
             m_videoWindow->put_FullScreenMode(OAFALSE);
+        }
         m_videoWindow->put_MessageDrain(nullptr);
         m_videoWindow->put_Visible(OAFALSE);
         m_videoWindow = nullptr;
@@ -131,6 +154,7 @@ void CVaFilterGraphRep::ReleaseVideoWindow() {
     m_pollCounter = 0;
     m_reconnect = true;
     m_hasVideo = -1;
+    m_hostNotStatic = -1;
     m_videoSize = SIZE{};
     m_vmrConfig = nullptr;
     if (m_vmrTracking) {
@@ -159,15 +183,103 @@ void CVaFilterGraphRep::SetAspectCorrection(bool on) {
     }
 }
 
+bool CVaFilterGraphRep::HostIsStatic() {
+    if (m_hostNotStatic < 0)
+        m_hostNotStatic = va::EqualsNoCase(va::WindowClassName(m_hostWnd.data()), "Static") ? 0 : 1;
+    return m_hostNotStatic == 0;
+}
+
 bool CVaFilterGraphRep::SetFullScreen(bool on) {
     m_fullScreen = on;
     if (on && m_hidden)
         SetVisible(true);
-    // The renderer's own full-screen mode; the player's own one for host
-    // widgets comes with the video window hosting.
+    QWidget* host = qobject_cast<QWidget*>(m_hostWnd.data());
+    if (host && !HostIsStatic()) {
+        // The wrapper's own full screen: the host window itself covers the screen.
+        if (on && !m_ownFullScreen)
+            EnterOwnFullScreen(host);
+        else if (!on && m_ownFullScreen)
+            LeaveOwnFullScreen(host);
+        UpdateVideoPosition();
+        return true;
+    }
+    // A static host, or none: the renderer's own full-screen mode.
     if (!m_videoWindow)
         return false;
     return SUCCEEDED(m_videoWindow->put_FullScreenMode(on ? OATRUE : OAFALSE));
+}
+
+namespace {
+
+// The layout that holds 'widget' directly, searched through the nested
+// layouts of its parent.
+QLayout* LayoutHolding(QWidget* parent, QWidget* widget) {
+    if (!parent || !parent->layout())
+        return nullptr;
+    std::vector<QLayout*> pending{parent->layout()};
+    while (!pending.empty()) {
+        QLayout* layout = pending.back();
+        pending.pop_back();
+        for (int i = 0; i < layout->count(); ++i) {
+            QLayoutItem* item = layout->itemAt(i);
+            if (item->widget() == widget)
+                return layout;
+            if (item->layout())
+                pending.push_back(item->layout());
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void CVaFilterGraphRep::EnterOwnFullScreen(QWidget* host) {
+    QWidget* parent = host->parentWidget();
+    m_savedParent = parent;
+    m_savedRect = QRect(host->mapToGlobal(QPoint(0, 0)), host->size());
+    // Taking the host out of its parent takes it out of the parent's layout
+    // too: where it sat is noted so it goes back to the same place.
+    m_savedLayout = LayoutHolding(parent, host);
+    m_savedLayoutIndex = m_savedLayout ? m_savedLayout->indexOf(host) : -1;
+    m_savedGridCell = {};
+    m_savedStretch = 0;
+    if (auto* grid = qobject_cast<QGridLayout*>(m_savedLayout.data()))
+        grid->getItemPosition(m_savedLayoutIndex, &m_savedGridCell[0], &m_savedGridCell[1],
+                              &m_savedGridCell[2], &m_savedGridCell[3]);
+    else if (auto* box = qobject_cast<QBoxLayout*>(m_savedLayout.data()))
+        m_savedStretch = box->stretch(m_savedLayoutIndex);
+    QScreen* screen = parent ? parent->screen() : host->screen();
+    m_ownFullScreen = true;
+    host->setParent(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    if (screen)
+        host->setGeometry(screen->geometry());
+    host->show();
+    host->raise();
+}
+
+void CVaFilterGraphRep::LeaveOwnFullScreen(QWidget* host) {
+    const bool wasActive = host->isActiveWindow();
+    QWidget* parent = m_savedParent.data();
+    m_ownFullScreen = false;
+    host->setParent(parent, parent ? Qt::Widget : Qt::Window);
+    if (parent)
+        host->setGeometry(QRect(parent->mapFromGlobal(m_savedRect.topLeft()), m_savedRect.size()));
+    else
+        host->setGeometry(m_savedRect);
+    if (QLayout* layout = m_savedLayout.data(); layout && layout->parentWidget() == parent) {
+        if (auto* grid = qobject_cast<QGridLayout*>(layout))
+            grid->addWidget(host, m_savedGridCell[0], m_savedGridCell[1], m_savedGridCell[2],
+                            m_savedGridCell[3]);
+        else if (auto* box = qobject_cast<QBoxLayout*>(layout))
+            box->insertWidget(m_savedLayoutIndex, host, m_savedStretch);
+        else
+            layout->addWidget(host);
+    }
+    m_savedParent = nullptr;
+    m_savedLayout = nullptr;
+    host->show();
+    if (wasActive && parent)
+        parent->window()->activateWindow();
 }
 
 bool CVaFilterGraphRep::GetVideoSize(SIZE& size) const {
@@ -214,7 +326,18 @@ bool CVaFilterGraphRep::ReadVideoSize(SIZE& size) {
     return width > 0 && height > 0;
 }
 
+bool CVaFilterGraphRep::PostToUiThread(std::function<void()> work) {
+    QObject* nfy = m_nfyWnd.data();
+    if (!nfy || nfy->thread() == QThread::currentThread())
+        return false;
+    QMetaObject::invokeMethod(
+        nfy, [work = std::move(work)] { ReportExceptions(work); }, Qt::QueuedConnection);
+    return true;
+}
+
 void CVaFilterGraphRep::UpdateVideoPosition() {
+    if (PostToUiThread([this] { UpdateVideoPosition(); }))
+        return;
     if (!m_videoWindow)
         return;
     if (m_videoSize.cx < 1 || m_videoSize.cy < 1) {
@@ -234,21 +357,25 @@ void CVaFilterGraphRep::UpdateVideoPosition() {
 }
 
 void CVaFilterGraphRep::Repaint() {
-    QWidget* host = qobject_cast<QWidget*>(m_hostWnd.data());
-    // Widgets are painted on their own thread only: from the worker thread
-    // the host is asked to lay out and repaint itself.
-    if (host && host->thread() != QThread::currentThread()) {
-        QCoreApplication::postEvent(host, new QEvent(static_cast<QEvent::Type>(WM_VA_VIDEOLAYOUT)));
+    if (PostToUiThread([this] { Repaint(); }))
         return;
-    }
+    QWidget* host = qobject_cast<QWidget*>(m_hostWnd.data());
     UpdateVideoPosition();
     if (host && !m_hidden)
         host->update();
 }
 
 void CVaFilterGraphRep::OnVideoEvent(LONG code, LONG_PTR param1, bool updateNow) {
+    // The worker thread pumps events in handle mode; what they do to the
+    // video and its windows happens on the user-interface thread.
+    if (PostToUiThread([this, code, param1] { OnVideoEvent(code, param1, false); }))
+        return;
     switch (code) {
         case EC_VIDEO_SIZE_CHANGED: {
+            // A renderer that appeared after the graph was built (a network
+            // reader's stream) gets the host window too.
+            if (!m_videoWindow && m_hostWnd && m_graph && FindVideoWindowFilter())
+                ConnectVideoWindow(false);
             LONG width = static_cast<LONG>(param1 & 0xFFFF);
             LONG height = static_cast<LONG>((param1 >> 16) & 0xFFFF);
             if (m_aspectCorrection) {

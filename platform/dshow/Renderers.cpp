@@ -8,7 +8,12 @@
 #include <cstring>
 #include <numeric>
 
+#include <QApplication>
+#include <QThread>
+
 #include "platform/dshow/FilterGraph.h"
+#include "platform/dshow/VideoFrame.h"
+#include "platform/dshow/VideoWindow.h"
 
 // --- the sink element ---
 
@@ -16,14 +21,15 @@ namespace {
 
 struct CSinkState {
     std::mutex lock;
-    GstSample* last = nullptr;
+    std::shared_ptr<CVideoFrameStore> store = std::make_shared<CVideoFrameStore>();
     GstVideoInfo info;
     bool haveInfo = false;
     int width = 0;
     int height = 0;
-    uint64_t frames = 0;
+    bool firstSeen = false;
     std::function<void(int, int)> sizeChanged;
     std::function<void()> frameShown;
+    std::function<void()> firstFrame;
 };
 
 }  // namespace
@@ -68,6 +74,7 @@ gboolean SinkSetCaps(GstBaseSink* sink, GstCaps* caps) {
     }
 }
 
+// The frame is kept as it came: no conversion, no copy.
 GstFlowReturn SinkShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
     try {
         CSinkState* s = VA_VIDEO_SINK(sink)->state;
@@ -75,17 +82,18 @@ GstFlowReturn SinkShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
         GstSample* sample = gst_sample_new(buffer, caps, nullptr, nullptr);
         if (caps)
             gst_caps_unref(caps);
-        GstSample* old;
-        std::function<void()> shown;
+        s->store->Put(sample);
+        std::function<void()> shown, first;
         {
             std::lock_guard guard(s->lock);
-            old = s->last;
-            s->last = sample;
-            ++s->frames;
             shown = s->frameShown;
+            if (!s->firstSeen) {
+                s->firstSeen = true;
+                first = s->firstFrame;
+            }
         }
-        if (old)
-            gst_sample_unref(old);
+        if (first)
+            first();
         if (shown)
             shown();
         return GST_FLOW_OK;
@@ -97,28 +105,15 @@ GstFlowReturn SinkShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
 GstStateChangeReturn SinkChangeState(GstElement* element, GstStateChange transition) {
     GstStateChangeReturn ret =
         GST_ELEMENT_CLASS(va_video_sink_parent_class)->change_state(element, transition);
-    if (transition == GST_STATE_CHANGE_READY_TO_NULL) {
-        CSinkState* s = VA_VIDEO_SINK(element)->state;
-        GstSample* old;
-        {
-            std::lock_guard guard(s->lock);
-            old = s->last;
-            s->last = nullptr;
-        }
-        if (old)
-            gst_sample_unref(old);
-    }
+    if (transition == GST_STATE_CHANGE_READY_TO_NULL)
+        VA_VIDEO_SINK(element)->state->store->Clear();
     return ret;
 }
 
 void SinkFinalize(GObject* object) {
     auto* self = VA_VIDEO_SINK(object);
-    if (self->state) {
-        if (self->state->last)
-            gst_sample_unref(self->state->last);
-        delete self->state;
-        self->state = nullptr;
-    }
+    delete self->state;
+    self->state = nullptr;
     G_OBJECT_CLASS(va_video_sink_parent_class)->finalize(object);
 }
 
@@ -126,12 +121,10 @@ void SinkFinalize(GObject* object) {
 
 static void va_video_sink_class_init(VaVideoSinkClass* klass) {
     GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
-    static GstStaticPadTemplate sinkTemplate = GST_STATIC_PAD_TEMPLATE(
-        "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-        GST_STATIC_CAPS("video/x-raw, format = (string) { BGRx, BGRA, BGR }, "
-                        "width = (int) [ 1, 16384 ], height = (int) [ 1, 16384 ], "
-                        "framerate = (fraction) [ 0, MAX ]"));
-    gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
+    GstCaps* caps = gst_caps_from_string(vavideo::SinkCapsString());
+    gst_element_class_add_pad_template(
+        elementClass, gst_pad_template_new("sink", GST_PAD_SINK, GST_PAD_ALWAYS, caps));
+    gst_caps_unref(caps);
     gst_element_class_set_static_metadata(elementClass, "Video Renderer", "Sink/Video",
                                           "Keeps the last frame for the player's video window",
                                           "Velotrax");
@@ -166,15 +159,50 @@ HRESULT PutLong(LONG* out, LONG value) {
     return S_OK;
 }
 
+// Widgets exist only in a widget application, on its thread.
+bool WidgetsAvailable() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+bool OnUiThread() {
+    QCoreApplication* app = QCoreApplication::instance();
+    return app && app->thread() == QThread::currentThread();
+}
+
 }  // namespace
 
 // --- CVideoRendererFilter ---
 
 CVideoRendererFilter::CVideoRendererFilter()
-    : CElementFilterT(MakeVideoSink(), CLSID_VideoRenderer) {}
+    : CElementFilterT(MakeVideoSink(), CLSID_VideoRenderer),
+      m_alive(std::make_shared<CAlive>()),
+      m_store(StateOf(m_core.Element())->store) {
+    m_alive->filter = this;
+    CSinkState* s = StateOf(m_core.Element());
+    std::lock_guard guard(s->lock);
+    s->firstFrame = [alive = m_alive] {
+        std::lock_guard lock(alive->lock);
+        if (alive->filter)
+            alive->filter->OnFirstFrame();
+    };
+}
 
 CVideoRendererFilter::~CVideoRendererFilter() {
     SetSizeChangedCallback(nullptr);
+    {
+        CSinkState* s = StateOf(m_core.Element());
+        std::lock_guard guard(s->lock);
+        s->firstFrame = nullptr;
+    }
+    {
+        std::lock_guard lock(m_alive->lock);
+        m_alive->filter = nullptr;
+    }
+    if (CVideoWindow* window = m_widget.data()) {
+        if (OnUiThread())
+            delete window;
+        else
+            window->deleteLater();
+    }
 }
 
 HRESULT CVideoRendererFilter::QueryInterfaceExtra(REFIID riid, void** ppv) {
@@ -198,15 +226,15 @@ void CVideoRendererFilter::SetFrameShownCallback(std::function<void()> callback)
 }
 
 uint64_t CVideoRendererFilter::FramesShown() const {
-    CSinkState* s = StateOf(m_core.Element());
-    std::lock_guard guard(s->lock);
-    return s->frames;
+    return m_store->Frames();
 }
 
 bool CVideoRendererFilter::HasFrame() const {
-    CSinkState* s = StateOf(m_core.Element());
-    std::lock_guard guard(s->lock);
-    return s->last != nullptr;
+    return m_store->HasFrame();
+}
+
+CVideoWindow* CVideoRendererFilter::Window() const {
+    return m_widget.data();
 }
 
 bool CVideoRendererFilter::NativeSize(LONG& width, LONG& height) const {
@@ -337,30 +365,26 @@ HRESULT CVideoRendererFilter::IsUsingDefaultDestination() {
     return m_defaultDestination ? S_OK : S_FALSE;
 }
 
+// The frame is converted here, once, into a packed bottom-up DIB: 24 bits
+// for RGB sources, 32 bits (BGRx) for everything else.
 HRESULT CVideoRendererFilter::GetCurrentImage(LONG* pBufferSize, LONG* pDIBImage) {
     if (!pBufferSize)
         return E_POINTER;
-    CSinkState* s = StateOf(m_core.Element());
-    GstSample* sample;
-    {
-        std::lock_guard guard(s->lock);
-        sample = s->last ? gst_sample_ref(s->last) : nullptr;
-    }
+    GstSample* sample = m_store->Get();
     if (!sample)
         return E_UNEXPECTED;
     HRESULT hr = S_OK;
     GstVideoInfo info;
-    GstVideoFrame frame;
-    GstCaps* caps = gst_sample_get_caps(sample);
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)) {
+    if (!vavideo::SampleInfo(sample, info) || !gst_sample_get_buffer(sample)) {
         gst_sample_unref(sample);
         return E_UNEXPECTED;
     }
-    int width = GST_VIDEO_INFO_WIDTH(&info), height = GST_VIDEO_INFO_HEIGHT(&info);
-    int bytesPerPixel = GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGR ? 3 : 4;
-    size_t stride = (size_t(width) * bytesPerPixel + 3) & ~size_t(3);
-    size_t size = sizeof(BITMAPINFOHEADER) + stride * size_t(height);
+    const GstVideoFormat in = GST_VIDEO_INFO_FORMAT(&info);
+    const bool packed24 = in == GST_VIDEO_FORMAT_BGR || in == GST_VIDEO_FORMAT_RGB;
+    const int width = GST_VIDEO_INFO_WIDTH(&info), height = GST_VIDEO_INFO_HEIGHT(&info);
+    const int bytesPerPixel = packed24 ? 3 : 4;
+    const size_t stride = (size_t(width) * bytesPerPixel + 3) & ~size_t(3);
+    const size_t size = sizeof(BITMAPINFOHEADER) + stride * size_t(height);
     if (size > size_t(INT32_MAX)) {
         gst_sample_unref(sample);
         return E_OUTOFMEMORY;
@@ -369,29 +393,36 @@ HRESULT CVideoRendererFilter::GetCurrentImage(LONG* pBufferSize, LONG* pDIBImage
         *pBufferSize = LONG(size);
     } else if (*pBufferSize < LONG(size)) {
         hr = E_OUTOFMEMORY;
-    } else if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
-        hr = E_UNEXPECTED;
     } else {
-        BITMAPINFOHEADER bmi;
-        bmi.biWidth = width;
-        bmi.biHeight = height;  // bottom-up
-        bmi.biBitCount = WORD(bytesPerPixel * 8);
-        bmi.biCompression = BI_RGB;
-        bmi.biSizeImage = DWORD(stride * size_t(height));
         auto* out = reinterpret_cast<uint8_t*>(pDIBImage);
-        std::memcpy(out, &bmi, sizeof(bmi));
-        const auto* src = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        int srcStride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        uint8_t* bits = out + sizeof(bmi);
-        size_t rowBytes = size_t(width) * bytesPerPixel;
-        for (int y = 0; y < height; ++y) {
-            uint8_t* dst = bits + size_t(height - 1 - y) * stride;
-            std::memcpy(dst, src + size_t(y) * srcStride, rowBytes);
+        uint8_t* bits = out + sizeof(BITMAPINFOHEADER);
+        CVideoFrameConverter converter;
+        if (!converter.Convert(sample, packed24 ? GST_VIDEO_FORMAT_BGR : GST_VIDEO_FORMAT_BGRx,
+                               width, height, bits, int(stride), true)) {
+            hr = E_UNEXPECTED;
+        } else {
+            // Converted top-down; a DIB with a positive height is bottom-up.
+            std::vector<uint8_t> row(stride);
+            for (int y = 0; y < height / 2; ++y) {
+                uint8_t* a = bits + size_t(y) * stride;
+                uint8_t* b = bits + size_t(height - 1 - y) * stride;
+                std::memcpy(row.data(), a, stride);
+                std::memcpy(a, b, stride);
+                std::memcpy(b, row.data(), stride);
+            }
+            const size_t rowBytes = size_t(width) * bytesPerPixel;
             if (stride > rowBytes)
-                std::memset(dst + rowBytes, 0, stride - rowBytes);
+                for (int y = 0; y < height; ++y)
+                    std::memset(bits + size_t(y) * stride + rowBytes, 0, stride - rowBytes);
+            BITMAPINFOHEADER bmi;
+            bmi.biWidth = width;
+            bmi.biHeight = height;
+            bmi.biBitCount = WORD(bytesPerPixel * 8);
+            bmi.biCompression = BI_RGB;
+            bmi.biSizeImage = DWORD(stride * size_t(height));
+            std::memcpy(out, &bmi, sizeof(bmi));
+            *pBufferSize = LONG(size);
         }
-        gst_video_frame_unmap(&frame);
-        *pBufferSize = LONG(size);
     }
     gst_sample_unref(sample);
     return hr;
@@ -420,8 +451,11 @@ HRESULT CVideoRendererFilter::GetPreferredAspectRatio(LONG* plAspectX, LONG* plA
 // window that shows them comes with the video window host.
 
 HRESULT CVideoRendererFilter::put_Caption(const char* caption) {
-    std::lock_guard guard(m_lock);
-    m_caption = caption ? caption : "";
+    {
+        std::lock_guard guard(m_lock);
+        m_caption = caption ? caption : "";
+    }
+    SyncWindow();
     return S_OK;
 }
 HRESULT CVideoRendererFilter::get_Caption(std::string* caption) {
@@ -468,8 +502,11 @@ HRESULT CVideoRendererFilter::get_WindowState(LONG* state) {
     return PutLong(state, m_windowState);
 }
 HRESULT CVideoRendererFilter::put_Visible(LONG visible) {
-    std::lock_guard guard(m_lock);
-    m_visible = visible ? OATRUE : OAFALSE;
+    {
+        std::lock_guard guard(m_lock);
+        m_visible = visible ? OATRUE : OAFALSE;
+    }
+    SyncWindow();
     return S_OK;
 }
 HRESULT CVideoRendererFilter::get_Visible(LONG* visible) {
@@ -480,9 +517,12 @@ HRESULT CVideoRendererFilter::get_Visible(LONG* visible) {
 HRESULT CVideoRendererFilter::SetWindowPosition(LONG left, LONG top, LONG width, LONG height) {
     if (width < 0 || height < 0)
         return E_INVALIDARG;
-    std::lock_guard guard(m_lock);
-    m_window = RECT{left, top, left + width, top + height};
-    m_windowPlaced = true;
+    {
+        std::lock_guard guard(m_lock);
+        m_window = RECT{left, top, left + width, top + height};
+        m_windowPlaced = true;
+    }
+    SyncWindow();
     return S_OK;
 }
 
@@ -546,6 +586,7 @@ HRESULT CVideoRendererFilter::put_Owner(OAHWND owner) {
         }
         m_owner = owner;
     }
+    SyncWindow();
     if (lost) {
         if (CFilterGraph* graph = m_core.Graph())
             graph->NotifyEvent(EC_FULLSCREEN_LOST, 0, 0);
@@ -560,8 +601,11 @@ HRESULT CVideoRendererFilter::get_Owner(OAHWND* owner) {
     return S_OK;
 }
 HRESULT CVideoRendererFilter::put_MessageDrain(OAHWND drain) {
-    std::lock_guard guard(m_lock);
-    m_drain = drain;
+    {
+        std::lock_guard guard(m_lock);
+        m_drain = drain;
+    }
+    SyncWindow();
     return S_OK;
 }
 HRESULT CVideoRendererFilter::get_MessageDrain(OAHWND* drain) {
@@ -585,11 +629,20 @@ HRESULT CVideoRendererFilter::get_FullScreenMode(LONG* fullScreenMode) {
     return PutLong(fullScreenMode, m_fullScreen);
 }
 HRESULT CVideoRendererFilter::put_FullScreenMode(LONG fullScreenMode) {
-    std::lock_guard guard(m_lock);
-    m_fullScreen = fullScreenMode ? OATRUE : OAFALSE;
+    {
+        std::lock_guard guard(m_lock);
+        // Without widgets (headless) the mode is kept as state only.
+        m_fullScreen = fullScreenMode ? OATRUE : OAFALSE;
+    }
+    SyncWindow();
     return S_OK;
 }
-HRESULT CVideoRendererFilter::SetWindowForeground(LONG) {
+HRESULT CVideoRendererFilter::SetWindowForeground(LONG focus) {
+    {
+        std::lock_guard guard(m_lock);
+        m_foreground = focus ? 2 : 1;
+    }
+    SyncWindow();
     return S_OK;
 }
 HRESULT CVideoRendererFilter::NotifyOwnerMessage(OAHWND, LONG, LONG_PTR, LONG_PTR) {
@@ -606,13 +659,125 @@ HRESULT CVideoRendererFilter::GetRestorePosition(LONG* pLeft, LONG* pTop, LONG* 
     return GetWindowPosition(pLeft, pTop, pWidth, pHeight);
 }
 HRESULT CVideoRendererFilter::HideCursor(LONG hideCursor) {
-    std::lock_guard guard(m_lock);
-    m_cursorHidden = hideCursor ? OATRUE : OAFALSE;
+    {
+        std::lock_guard guard(m_lock);
+        m_cursorHidden = hideCursor ? OATRUE : OAFALSE;
+    }
+    SyncWindow();
     return S_OK;
 }
 HRESULT CVideoRendererFilter::IsCursorHidden(LONG* cursorHidden) {
     std::lock_guard guard(m_lock);
     return PutLong(cursorHidden, m_cursorHidden);
+}
+
+// ---- the widget
+
+// Called without m_lock; the widget is touched on the user-interface thread only.
+void CVideoRendererFilter::SyncWindow() {
+    if (!WidgetsAvailable())
+        return;
+    if (OnUiThread()) {
+        ApplyWindowState();
+        return;
+    }
+    if (m_syncPosted.exchange(true))
+        return;
+    std::shared_ptr<CAlive> alive = m_alive;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [alive] {
+            std::lock_guard lock(alive->lock);
+            if (CVideoRendererFilter* filter = alive->filter) {
+                filter->m_syncPosted = false;
+                try {
+                    filter->ApplyWindowState();
+                } catch (...) {
+                }
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CVideoRendererFilter::ApplyWindowState() {
+    LONG w = 0, h = 0;
+    NativeSize(w, h);
+    QPointer<QObject> owner, drain;
+    bool visible, fullScreen, cursorHidden;
+    int foreground;
+    RECT r;
+    std::string caption;
+    {
+        std::lock_guard guard(m_lock);
+        owner = m_owner;
+        drain = m_drain;
+        visible = m_visible == OATRUE;
+        fullScreen = m_fullScreen == OATRUE;
+        cursorHidden = m_cursorHidden == OATRUE;
+        foreground = std::exchange(m_foreground, 0);
+        r = m_windowPlaced ? m_window : RECT{0, 0, w, h};
+        caption = m_caption;
+    }
+    QWidget* ownerWidget = qobject_cast<QWidget*>(owner.data());
+    CVideoWindow* window = m_widget.data();
+    if (!window) {
+        // Made once something wants to see it.
+        if (!ownerWidget && !visible && !fullScreen)
+            return;
+        window = new CVideoWindow(m_store, ownerWidget);
+        m_widget = window;
+        std::shared_ptr<CAlive> alive = m_alive;
+        window->SetFullScreenLostCallback([alive] {
+            std::lock_guard lock(alive->lock);
+            if (alive->filter)
+                alive->filter->OnFullScreenLost();
+        });
+    }
+    if (window->IsFullScreen() && !fullScreen)
+        window->SetFullScreen(false);
+    if (!window->IsFullScreen()) {
+        if (window->parentWidget() != ownerWidget)
+            window->setParent(ownerWidget, ownerWidget ? Qt::Widget : Qt::Window);
+        window->setGeometry(QRect(r.left, r.top, std::max<LONG>(r.right - r.left, 0),
+                                  std::max<LONG>(r.bottom - r.top, 0)));
+        window->setVisible(visible);
+    }
+    window->SetDrain(drain.data());
+    window->setWindowTitle(QString::fromStdString(caption));
+    if (cursorHidden)
+        window->setCursor(Qt::BlankCursor);
+    else
+        window->unsetCursor();
+    if (fullScreen && !window->IsFullScreen())
+        window->SetFullScreen(true);
+    if (foreground && window->isVisible()) {
+        window->raise();
+        if (foreground == 2)
+            window->activateWindow();
+    }
+}
+
+// The window left full screen by itself (user-interface thread).
+void CVideoRendererFilter::OnFullScreenLost() {
+    {
+        std::lock_guard guard(m_lock);
+        m_fullScreen = OAFALSE;
+    }
+    if (CFilterGraph* graph = m_core.Graph())
+        graph->NotifyEvent(EC_FULLSCREEN_LOST, 0, 0);
+}
+
+// AutoShow: the window shows itself with the first frame it gets.
+void CVideoRendererFilter::OnFirstFrame() {
+    if (!WidgetsAvailable())
+        return;
+    {
+        std::lock_guard guard(m_lock);
+        if (m_autoShow != OATRUE || m_visible == OATRUE)
+            return;
+        m_visible = OATRUE;
+    }
+    SyncWindow();
 }
 
 HRESULT CVideoRendererFilter::Step(DWORD dwFrames, IUnknown* pStepObject) {

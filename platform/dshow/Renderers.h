@@ -1,16 +1,22 @@
 #pragma once
 // The graph's renderers. The video renderer is a sink element of our own
-// that keeps the last frame it was given (for GetCurrentImage, and for the
-// video window that will show it); without a window it renders nothing
-// visible and keeps time. The audio renderer resamples, applies the volume
-// and plays on the audio device, or silently where there is none (and in
-// tests: VELOTRAX_AUDIO_SINK=fakesink or VELOTRAX_TEST=1).
+// that takes the decoder's frames as they are and keeps the last one by
+// reference; its video window (a widget made on the user-interface thread
+// once something asks for it) shows that frame, and GetCurrentImage
+// converts it on request. Without a window it shows nothing and keeps time. The audio renderer
+// resamples, applies the volume and plays on the audio device, or silently where there is none (and
+// in tests: VELOTRAX_AUDIO_SINK=fakesink or VELOTRAX_TEST=1).
 #include <QPointer>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/dshow/Control.h"
 #include "platform/dshow/ElementFilter.h"
+
+class CVideoFrameStore;
+class CVideoWindow;
 
 class CVideoRendererFilter
     : public CElementFilterT<CVideoRendererFilter, IBasicVideo2, IVideoWindow, IVideoFrameStep> {
@@ -28,6 +34,8 @@ public:
     uint64_t FramesShown() const;
     // Whether a frame is held.
     bool HasFrame() const;
+    // The renderer's video window, once made (user-interface thread only).
+    CVideoWindow* Window() const;
 
     // IBasicVideo / IBasicVideo2
     HRESULT get_AvgTimePerFrame(REFTIME* pAvgTimePerFrame) override;
@@ -47,7 +55,8 @@ public:
     HRESULT IsUsingDefaultDestination() override;
     HRESULT GetPreferredAspectRatio(LONG* plAspectX, LONG* plAspectY) override;
 
-    // IVideoWindow (state only until the window exists)
+    // IVideoWindow: the state is kept here and may be set from any thread;
+    // the widget follows it on the user-interface thread.
     HRESULT put_Caption(const char* caption) override;
     HRESULT get_Caption(std::string* caption) override;
     HRESULT put_WindowStyle(LONG style) override;
@@ -96,6 +105,22 @@ public:
 
 private:
     bool NativeSize(LONG& width, LONG& height) const;
+    // Brings the widget in line with the state: at once on the user-
+    // interface thread, else posted there. Nothing without a QApplication.
+    void SyncWindow();
+    void ApplyWindowState();
+    void OnFullScreenLost();
+    void OnFirstFrame();
+
+    // Lets the window's callbacks find the filter while it lives.
+    struct CAlive {
+        std::recursive_mutex lock;
+        CVideoRendererFilter* filter = nullptr;
+    };
+    std::shared_ptr<CAlive> m_alive;
+    std::shared_ptr<CVideoFrameStore> m_store;
+    QPointer<CVideoWindow> m_widget;  // user-interface thread only
+    std::atomic<bool> m_syncPosted{false};
 
     mutable std::mutex m_lock;
     std::string m_caption = "ActiveMovie Window";
@@ -111,6 +136,7 @@ private:
     LONG m_borderColor = 0;
     LONG m_fullScreen = OAFALSE;
     LONG m_cursorHidden = OAFALSE;
+    int m_foreground = 0;  // 1 raise, 2 raise and activate, once
     RECT m_source{0, 0, 0, 0};
     RECT m_destination{0, 0, 0, 0};
     bool m_defaultSource = true;

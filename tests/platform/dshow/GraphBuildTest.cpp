@@ -123,16 +123,20 @@ TEST(GraphBuild, PinsDescribeTheirConnections) {
     CComPtr<IPin> back;
     ASSERT_EQ(S_OK, peer->ConnectedTo(&back));
     EXPECT_EQ(in.Get(), back.Get());
-    // Accepted types: the renderer takes 32-bit RGB, not YUY2.
+    // Accepted types: the renderer takes the decoders' formats as they are
+    // (YUY2 too), up to its largest size.
     AM_MEDIA_TYPE mt;
     ASSERT_EQ(S_OK, in->ConnectionMediaType(&mt));
     EXPECT_EQ(S_OK, in->QueryAccept(&mt));
     CMediaType yuy2(mt);
     yuy2.SetSubtype(MEDIASUBTYPE_YUY2);
-    if (auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(yuy2.Format())) {
-        vih->bmiHeader.biCompression = MakeFourCC('Y', 'U', 'Y', '2');
-        vih->bmiHeader.biBitCount = 16;
-    }
+    ASSERT_EQ(FORMAT_VideoInfo, mt.formattype);
+    auto* yuy2Header = reinterpret_cast<VIDEOINFOHEADER*>(yuy2.Format());
+    yuy2Header->bmiHeader.biCompression = MakeFourCC('Y', 'U', 'Y', '2');
+    yuy2Header->bmiHeader.biBitCount = 16;
+    EXPECT_EQ(S_OK, in->QueryAccept(&yuy2));
+    yuy2Header->bmiHeader.biWidth = 20000;
+    yuy2Header->rcSource = yuy2Header->rcTarget = RECT{0, 0, 20000, 240};
     EXPECT_EQ(S_FALSE, in->QueryAccept(&yuy2));
     FreeMediaType(mt);
     // Preferred types of the renderer's pin, one per pixel format.

@@ -405,7 +405,7 @@ TEST(GraphMediaType, InterlacedClipReportsInterlacedVideoInfo2) {
     AM_MEDIA_TYPE mt;
     ASSERT_EQ(S_OK, in->ConnectionMediaType(&mt));
     EXPECT_EQ(MEDIATYPE_Video, mt.majortype);
-    EXPECT_EQ(MEDIASUBTYPE_RGB32, mt.subtype);
+    EXPECT_EQ(MEDIASUBTYPE_YUY2, mt.subtype);  // the clip's own format, unconverted
     ASSERT_EQ(FORMAT_VideoInfo2, mt.formattype);
     auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(mt.pbFormat);
     EXPECT_TRUE(vih->dwInterlaceFlags & AMINTERLACE_IsInterlaced);

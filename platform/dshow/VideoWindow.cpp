@@ -1,0 +1,442 @@
+#include "platform/dshow/VideoWindow.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QOpenGLWidget>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QWheelEvent>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/dshow/VideoFrame.h"
+
+namespace {
+
+// Draws the frame scaled to the surface; the rest stays black.
+class CRasterSurface : public QWidget {
+public:
+    CRasterSurface(CVideoWindow* window) : QWidget(window), m_window(window) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        GstSample* sample = m_window->Store()->Get();
+        const int w = width(), h = height();
+        bool drawn = false;
+        if (sample && w > 0 && h > 0) {
+            // One conversion per painted frame, straight into the drawn image.
+            if (m_image.size() != QSize(w, h))
+                m_image = QImage(w, h, QImage::Format_RGB32);
+            drawn = m_converter.Convert(sample, GST_VIDEO_FORMAT_BGRx, w, h, m_image.bits(),
+                                        int(m_image.bytesPerLine()));
+        }
+        if (sample)
+            gst_sample_unref(sample);
+        if (drawn) {
+            painter.drawImage(0, 0, m_image);
+            m_window->CountPainted();
+        } else {
+            painter.fillRect(rect(), Qt::black);
+        }
+    }
+
+private:
+    CVideoWindow* m_window;
+    CVideoFrameConverter m_converter;
+    QImage m_image;
+};
+
+const char* const kVertexShader =
+    "attribute vec2 position;\n"
+    "attribute vec2 texCoord;\n"
+    "varying vec2 uv;\n"
+    "void main() { uv = texCoord; gl_Position = vec4(position, 0.0, 1.0); }\n";
+
+// kind 0: three planes (Y, U, V); 1: Y plus interleaved UV (.ra of a
+// luminance-alpha texture); 2: packed RGB(A) in one texture, as is.
+const char* const kFragmentShader =
+    "#ifdef GL_ES\nprecision mediump float;\n#endif\n"
+    "varying vec2 uv;\n"
+    "uniform sampler2D plane0;\n"
+    "uniform sampler2D plane1;\n"
+    "uniform sampler2D plane2;\n"
+    "uniform int kind;\n"
+    "uniform mat3 yuvToRgb;\n"
+    "uniform vec3 yuvOffset;\n"
+    "void main() {\n"
+    "  if (kind == 2) { gl_FragColor = vec4(texture2D(plane0, uv).rgb, 1.0); return; }\n"
+    "  vec3 yuv;\n"
+    "  yuv.x = texture2D(plane0, uv).r;\n"
+    "  if (kind == 1) { vec4 c = texture2D(plane1, uv); yuv.y = c.r; yuv.z = c.a; }\n"
+    "  else { yuv.y = texture2D(plane1, uv).r; yuv.z = texture2D(plane2, uv).r; }\n"
+    "  gl_FragColor = vec4(clamp(yuvToRgb * (yuv + yuvOffset), 0.0, 1.0), 1.0);\n"
+    "}\n";
+
+// Converts the frame in a shader; formats it has no shader for are
+// converted to BGRx on the CPU and drawn as a texture.
+class CGLSurface : public QOpenGLWidget, protected QOpenGLFunctions {
+public:
+    CGLSurface(CVideoWindow* window) : QOpenGLWidget(window), m_window(window) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    ~CGLSurface() override {
+        makeCurrent();
+        Cleanup();
+        doneCurrent();
+    }
+
+protected:
+    void initializeGL() override {
+        initializeOpenGLFunctions();
+        Cleanup();
+        m_program = Link();
+        glGenTextures(3, m_textures);
+        for (GLuint t : m_textures) {
+            glBindTexture(GL_TEXTURE_2D, t);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        }
+        m_uploaded = nullptr;
+        connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
+            makeCurrent();
+            Cleanup();
+            doneCurrent();
+        });
+    }
+
+    void paintGL() override {
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        GstSample* sample = m_window->Store()->Get();
+        if (!sample)
+            return;
+        bool ok = m_program && Upload(sample);
+        gst_sample_unref(sample);
+        if (!ok)
+            return;
+        Draw();
+        m_window->CountPainted();
+    }
+
+private:
+    GLuint Compile(GLenum type, const char* source) {
+        GLuint shader = glCreateShader(type);
+        glShaderSource(shader, 1, &source, nullptr);
+        glCompileShader(shader);
+        GLint ok = 0;
+        glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+        if (!ok) {
+            glDeleteShader(shader);
+            return 0;
+        }
+        return shader;
+    }
+
+    GLuint Link() {
+        GLuint vs = Compile(GL_VERTEX_SHADER, kVertexShader);
+        GLuint fs = Compile(GL_FRAGMENT_SHADER, kFragmentShader);
+        if (!vs || !fs) {
+            if (vs)
+                glDeleteShader(vs);
+            if (fs)
+                glDeleteShader(fs);
+            return 0;
+        }
+        GLuint program = glCreateProgram();
+        glAttachShader(program, vs);
+        glAttachShader(program, fs);
+        glBindAttribLocation(program, 0, "position");
+        glBindAttribLocation(program, 1, "texCoord");
+        glLinkProgram(program);
+        glDeleteShader(vs);
+        glDeleteShader(fs);
+        GLint ok = 0;
+        glGetProgramiv(program, GL_LINK_STATUS, &ok);
+        if (!ok) {
+            glDeleteProgram(program);
+            return 0;
+        }
+        return program;
+    }
+
+    void Cleanup() {
+        if (!QOpenGLContext::currentContext())
+            return;
+        if (m_program)
+            glDeleteProgram(m_program);
+        m_program = 0;
+        if (m_textures[0])
+            glDeleteTextures(3, m_textures);
+        m_textures[0] = m_textures[1] = m_textures[2] = 0;
+        m_uploaded = nullptr;
+    }
+
+    void Plane(int index, GLenum format, int width, int height, int pixelBytes, int stride,
+               const void* data) {
+        glActiveTexture(GL_TEXTURE0 + index);
+        glBindTexture(GL_TEXTURE_2D, m_textures[index]);
+        // Rows are copied one plane at a time; strides that are not whole
+        // pixels go through a packed copy.
+        std::vector<uint8_t> packed;
+        const uint8_t* src = static_cast<const uint8_t*>(data);
+        if (stride != width * pixelBytes) {
+            packed.resize(size_t(width) * pixelBytes * height);
+            for (int y = 0; y < height; ++y)
+                std::memcpy(&packed[size_t(y) * width * pixelBytes], src + size_t(y) * stride,
+                            size_t(width) * pixelBytes);
+            src = packed.data();
+        }
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glTexImage2D(GL_TEXTURE_2D, 0, GLint(format), width, height, 0, format, GL_UNSIGNED_BYTE,
+                     src);
+    }
+
+    bool Upload(GstSample* sample) {
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        GstVideoInfo info;
+        if (!buffer || !vavideo::SampleInfo(sample, info))
+            return false;
+        // Textures are uploaded once per frame; repaints of the same frame draw them again.
+        if (buffer == m_uploaded)
+            return true;
+        const GstVideoFormat format = GST_VIDEO_INFO_FORMAT(&info);
+        const int w = GST_VIDEO_INFO_WIDTH(&info), h = GST_VIDEO_INFO_HEIGHT(&info);
+        GstVideoFrame frame;
+        switch (format) {
+            case GST_VIDEO_FORMAT_I420:
+            case GST_VIDEO_FORMAT_YV12:
+            case GST_VIDEO_FORMAT_Y42B:
+            case GST_VIDEO_FORMAT_Y444:
+            case GST_VIDEO_FORMAT_NV12:
+            case GST_VIDEO_FORMAT_NV21:
+            case GST_VIDEO_FORMAT_GRAY8:
+                break;
+            default:
+                return UploadConverted(sample, buffer, w, h);
+        }
+        if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
+            return false;
+        auto plane = [&](int texture, int component, GLenum glFormat, int bytes) {
+            const int p = GST_VIDEO_FRAME_COMP_PLANE(&frame, component);
+            Plane(texture, glFormat, GST_VIDEO_FRAME_COMP_WIDTH(&frame, component),
+                  GST_VIDEO_FRAME_COMP_HEIGHT(&frame, component), bytes,
+                  GST_VIDEO_FRAME_PLANE_STRIDE(&frame, p), GST_VIDEO_FRAME_PLANE_DATA(&frame, p));
+        };
+        plane(0, GST_VIDEO_COMP_Y, GL_LUMINANCE, 1);
+        if (format == GST_VIDEO_FORMAT_GRAY8) {
+            static const uint8_t grey = 128;
+            for (int t = 1; t < 3; ++t)
+                Plane(t, GL_LUMINANCE, 1, 1, 1, 1, &grey);
+            m_kind = 0;
+        } else if (format == GST_VIDEO_FORMAT_NV12 || format == GST_VIDEO_FORMAT_NV21) {
+            // Interleaved chroma: U in .r and V in .a of a luminance-alpha texture;
+            // NV21 has them the other way round, which the matrix columns undo.
+            plane(1, GST_VIDEO_COMP_U, GL_LUMINANCE_ALPHA, 2);
+            m_kind = 1;
+        } else {
+            plane(1, GST_VIDEO_COMP_U, GL_LUMINANCE, 1);
+            plane(2, GST_VIDEO_COMP_V, GL_LUMINANCE, 1);
+            m_kind = 0;
+        }
+        gst_video_frame_unmap(&frame);
+        vavideo::YuvToRgbMatrix(info, m_matrix, m_offset);
+        if (format == GST_VIDEO_FORMAT_NV21) {
+            for (int r = 0; r < 3; ++r)
+                std::swap(m_matrix[r * 3 + 1], m_matrix[r * 3 + 2]);
+            std::swap(m_offset[1], m_offset[2]);
+        }
+        m_uploaded = buffer;
+        return true;
+    }
+
+    bool UploadConverted(GstSample* sample, GstBuffer* buffer, int w, int h) {
+        if (m_rgb.size() != QSize(w, h))
+            m_rgb = QImage(w, h, QImage::Format_RGBX8888);
+        if (!m_converter.Convert(sample, GST_VIDEO_FORMAT_RGBx, w, h, m_rgb.bits(),
+                                 int(m_rgb.bytesPerLine())))
+            return false;
+        Plane(0, GL_RGBA, w, h, 4, int(m_rgb.bytesPerLine()), m_rgb.constBits());
+        m_kind = 2;
+        m_uploaded = buffer;
+        return true;
+    }
+
+    void Draw() {
+        static const GLfloat quad[] = {-1, -1, 0, 1, 1, -1, 1, 1, -1, 1, 0, 0, 1, 1, 1, 0};
+        const qreal ratio = devicePixelRatioF();
+        glViewport(0, 0, GLsizei(width() * ratio), GLsizei(height() * ratio));
+        glUseProgram(m_program);
+        for (int t = 0; t < 3; ++t) {
+            glActiveTexture(GL_TEXTURE0 + t);
+            glBindTexture(GL_TEXTURE_2D, m_textures[t]);
+            const char name[] = {'p', 'l', 'a', 'n', 'e', char('0' + t), 0};
+            glUniform1i(glGetUniformLocation(m_program, name), t);
+        }
+        glUniform1i(glGetUniformLocation(m_program, "kind"), m_kind);
+        // GL wants the matrix by columns.
+        GLfloat columns[9];
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                columns[c * 3 + r] = m_matrix[r * 3 + c];
+        glUniformMatrix3fv(glGetUniformLocation(m_program, "yuvToRgb"), 1, GL_FALSE, columns);
+        glUniform3fv(glGetUniformLocation(m_program, "yuvOffset"), 1, m_offset);
+        glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 4 * sizeof(GLfloat), quad);
+        glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 4 * sizeof(GLfloat), quad + 2);
+        glEnableVertexAttribArray(0);
+        glEnableVertexAttribArray(1);
+        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        glDisableVertexAttribArray(0);
+        glDisableVertexAttribArray(1);
+        glUseProgram(0);
+    }
+
+    CVideoWindow* m_window;
+    GLuint m_program = 0;
+    GLuint m_textures[3] = {0, 0, 0};
+    // The buffer whose planes the textures hold (compared, never dereferenced).
+    const GstBuffer* m_uploaded = nullptr;
+    int m_kind = 0;
+    float m_matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    float m_offset[3] = {0, 0, 0};
+    CVideoFrameConverter m_converter;
+    QImage m_rgb;
+};
+
+}  // namespace
+
+bool CVideoWindow::OpenGLUsable() {
+    static const bool usable = [] {
+        const char* env = std::getenv("VELOTRAX_VIDEO_GL");
+        if (env && std::strcmp(env, "0") == 0)
+            return false;
+        const QString platform = QGuiApplication::platformName();
+        if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+            return false;
+        QOpenGLContext context;
+        if (!context.create())
+            return false;
+        QOffscreenSurface surface;
+        surface.create();
+        bool current = context.makeCurrent(&surface);
+        if (current)
+            context.doneCurrent();
+        return current;
+    }();
+    return usable;
+}
+
+CVideoWindow::CVideoWindow(std::shared_ptr<CVideoFrameStore> store, QWidget* parent)
+    : QWidget(parent), m_store(std::move(store)) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAutoFillBackground(false);
+    setFocusPolicy(Qt::ClickFocus);
+    setWindowTitle(QStringLiteral("ActiveMovie Window"));
+    m_openGL = OpenGLUsable();
+    if (m_openGL)
+        m_surface = new CGLSurface(this);
+    else
+        m_surface = new CRasterSurface(this);
+    m_surface->setGeometry(rect());
+    m_store->SetListener(this);
+}
+
+CVideoWindow::~CVideoWindow() {
+    m_store->SetListener(nullptr);
+}
+
+void CVideoWindow::resizeEvent(QResizeEvent* event) {
+    m_surface->setGeometry(QRect(QPoint(0, 0), event->size()));
+    QWidget::resizeEvent(event);
+}
+
+void CVideoWindow::SetFullScreen(bool on) {
+    if (on == m_fullScreen)
+        return;
+    if (on) {
+        m_savedParent = parentWidget();
+        m_savedGeometry = geometry();
+        m_savedVisible = isVisible();
+        QScreen* screen = m_savedParent ? m_savedParent->screen() : this->screen();
+        m_fullScreen = true;
+        setParent(nullptr, Qt::Window | Qt::FramelessWindowHint);
+        if (screen)
+            setGeometry(screen->geometry());
+        showFullScreen();
+        raise();
+        activateWindow();
+    } else {
+        m_fullScreen = false;
+        setParent(m_savedParent.data(), m_savedParent ? Qt::Widget : Qt::Window);
+        setGeometry(m_savedGeometry);
+        setVisible(m_savedVisible);
+    }
+}
+
+bool CVideoWindow::event(QEvent* event) {
+    const int type = int(event->type());
+    if (type == CVideoFrameStore::FrameEventType()) {
+        m_store->FrameEventTaken();
+        m_surface->update();
+        return true;
+    }
+    if (event->type() == QEvent::WindowDeactivate && m_fullScreen) {
+        // Another window took over: the renderer leaves full screen.
+        SetFullScreen(false);
+        if (m_fullScreenLost)
+            m_fullScreenLost();
+    }
+    if (ForwardInput(event))
+        return true;
+    return QWidget::event(event);
+}
+
+bool CVideoWindow::ForwardInput(QEvent* event) {
+    QObject* drain = m_drain.data();
+    if (!drain)
+        return false;
+    QWidget* target = qobject_cast<QWidget*>(drain);
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove: {
+            auto* e = static_cast<QMouseEvent*>(event);
+            QPointF local = target ? target->mapFromGlobal(e->globalPosition()) : e->position();
+            QMouseEvent copy(e->type(), local, e->scenePosition(), e->globalPosition(), e->button(),
+                             e->buttons(), e->modifiers());
+            QCoreApplication::sendEvent(drain, &copy);
+            return true;
+        }
+        case QEvent::Wheel: {
+            auto* e = static_cast<QWheelEvent*>(event);
+            QPointF local = target ? target->mapFromGlobal(e->globalPosition()) : e->position();
+            QWheelEvent copy(local, e->globalPosition(), e->pixelDelta(), e->angleDelta(),
+                             e->buttons(), e->modifiers(), e->phase(), e->inverted());
+            QCoreApplication::sendEvent(drain, &copy);
+            return true;
+        }
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease: {
+            auto* e = static_cast<QKeyEvent*>(event);
+            QKeyEvent copy(e->type(), e->key(), e->modifiers(), e->text(), e->isAutoRepeat(),
+                           ushort(e->count()));
+            QCoreApplication::sendEvent(drain, &copy);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
