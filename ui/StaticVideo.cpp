@@ -22,6 +22,8 @@ std::vector<CStaticVideo*>& VideoWindows() {
 CStaticVideo::CStaticVideo(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::ArrowCursor);
+    // The video host treats it as the static control it stands for.
+    setProperty("windowClass", QStringLiteral("Static"));
     VideoWindows().push_back(this);
 }
 
