@@ -162,11 +162,27 @@ TEST(Render, PositionAndVideoControls) {
             20 * dpr);
         EXPECT_EQ(strip.pixelColor(4, 4), CStaticVideo::BackgroundColor());
 
-        CMsTimeCtrl field;
-        field.resize(120, 26);
-        field.SetTime(37'234'560'000);
-        const QImage time = Render(field, dpr, "time" + suffix);
-        EXPECT_GT(CountColor(time, [](QColor c) { return c.lightness() < 90; }), 30 * dpr);
+        for (bool enabled : {true, false}) {
+            CMsTimeCtrl field;
+            field.resize(120, 26);
+            field.SetTime(37'234'560'000);
+            field.setEnabled(enabled);
+            const QColor text = field.palette().color(
+                enabled ? QPalette::Active : QPalette::Disabled, QPalette::Text);
+            const QImage time = Render(field, dpr, (enabled ? "time" : "time-disabled") + suffix);
+            // The digits are drawn in the text colour of the state.
+            EXPECT_GT(CountColor(time, [&](QColor c) { return c.rgb() == text.rgb(); }), 20 * dpr)
+                << enabled;
+            slider.setEnabled(enabled);
+            slider.SetSelection(40, 80);
+            const QRgb mark =
+                slider.palette()
+                    .color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::Highlight)
+                    .rgb();
+            EXPECT_GT(CountColor(Render(slider, dpr, enabled ? "" : "slider-disabled" + suffix),
+                                 [&](QColor c) { return c.rgb() == mark; }),
+                      40 * dpr);
+        }
     }
 }
 
