@@ -1,19 +1,24 @@
-// velotrax play --headless: plays a media file, URL or playlist through the
-// play context without a window, reporting each notification on standard
-// output and the progress on standard error.
+// velotrax play: plays a media file, URL or playlist through the play
+// context, in a plain window that holds the video only or, with --headless,
+// without any window; each notification is reported on standard output and
+// the progress on standard error.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "apps/velotrax/Command.h"
 #include "apps/velotrax/TimelineNotes.h"
+#include "apps/velotrax/VideoOnlyWindow.h"
 #include "playback/PlayCtx.h"
 #include "support/Exception.h"
 #include "support/Strings.h"
@@ -21,6 +26,11 @@
 namespace {
 
 struct Options {
+    bool headless = false;
+    int width = 0;  // client size of the window; 0: the video's own
+    int height = 0;
+    int scale = 1;
+    bool aspect = false;
     double rate = 1.0;
     bool rateGiven = false;
     long long from = -1;
@@ -40,13 +50,18 @@ bool ParseInteger(const char* text, long long& value) {
 // Reads the command line into 'options'; returns the exit status when the
 // command is done (help shown or bad use reported).
 std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
-    CCommandLine cl("play", {"--headless [OPTIONS] FILE"},
+    CCommandLine cl("play", {"[OPTIONS] FILE", "--headless [OPTIONS] FILE"},
                     "Plays FILE (a media file, URL, ASX/WVX playlist or XTL editing timeline)\n"
-                    "without a window.\n"
+                    "in a window that shows the video only, or with --headless without one.\n"
+                    "Keys: Space play/pause, F or Alt+Enter full screen, Escape leaves it,\n"
+                    "1/2/3 Original Size/Maximum Size/Best Fit, A aspect correction.\n"
                     "Standard output gets one line per event: open-begin, open-done, open-failed,\n"
                     "state-begin, state-done, state-failed, seek-wait-begin, seek-wait-done,\n"
                     "playlist-changed, clip N, play-end. Standard error shows the progress.");
-    cl.AddOption({"headless"}, "play without a window (the only way offered here)");
+    cl.AddOption({"headless"}, "play without a window");
+    cl.AddOption({"size"}, "client size of the window, default the video's size", "WxH");
+    cl.AddOption({"scale"}, "scaling: 0 Original Size, 1 Maximum Size (default), 2 Best Fit", "N");
+    cl.AddOption({"aspect"}, "aspect correction on or off (default off)", "on|off");
     cl.AddOption({"rate"}, "play at rate R (1.0 is normal speed)", "R");
     cl.AddOption({"from"}, "start of the selection in milliseconds", "MS");
     cl.AddOption({"to"}, "end of the selection in milliseconds", "MS");
@@ -55,9 +70,31 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
     if (auto status = cl.Parse(argc, argv))
         return status;
     options.search = cl.Value("search");
-    // Playing in a window needs the player window; only headless play is offered here.
-    if (!cl.IsSet("headless"))
-        return cl.UsageError("--headless is missing");
+    options.headless = cl.IsSet("headless");
+    if (cl.IsSet("size")) {
+        const std::string text = cl.Value("size");
+        long long w = 0, h = 0;
+        const size_t x = text.find('x');
+        if (x == std::string::npos || !ParseInteger(text.substr(0, x).c_str(), w) ||
+            !ParseInteger(text.substr(x + 1).c_str(), h) || w < 1 || h < 1 || w > 16384 ||
+            h > 16384)
+            return cl.UsageError("--size takes WIDTHxHEIGHT, not '" + text + "'");
+        options.width = int(w);
+        options.height = int(h);
+    }
+    if (cl.IsSet("scale")) {
+        const std::string text = cl.Value("scale");
+        long long mode = 0;
+        if (!ParseInteger(text.c_str(), mode) || mode < 0 || mode > 2)
+            return cl.UsageError("--scale takes 0, 1 or 2, not '" + text + "'");
+        options.scale = int(mode);
+    }
+    if (cl.IsSet("aspect")) {
+        const std::string text = cl.Value("aspect");
+        if (text != "on" && text != "off")
+            return cl.UsageError("--aspect takes on or off, not '" + text + "'");
+        options.aspect = text == "on";
+    }
     if (cl.Positional().size() != 1 || cl.Positional()[0].empty())
         return cl.UsageError("give one FILE");
     options.file = cl.Positional()[0];
@@ -124,6 +161,7 @@ public:
         }
     }
     bool IsFinished() const { return m_finished; }
+    void Finish() { m_finished = true; }
 
 private:
     static void Print(const char* line) {
@@ -150,18 +188,47 @@ int RunPlay(int argc, char** argv) {
     Options options;
     if (auto status = ParseOptions(argc, argv, options))
         return *status;
-    int qargc = 1;
-    QCoreApplication app(qargc, argv);
+    static int qargc = 1;
+    std::unique_ptr<QCoreApplication> app;
+    if (options.headless)
+        app = std::make_unique<QCoreApplication>(qargc, argv);
+    else
+        app = std::make_unique<QApplication>(qargc, argv);
     CHeadlessPlayer player(options);
     CPlayCtx ctx;
+    std::unique_ptr<CVideoOnlyWindow> window;
     int status = kExitFailure;
     try {
         ctx.Create(&player);
+        if (!options.headless) {
+            // The window is given to the play context before the file opens;
+            // it shows once the file turns out to have video.
+            window = std::make_unique<CVideoOnlyWindow>(
+                ctx, QFileInfo(QString::fromStdString(options.file)).fileName());
+            ctx.SetScaleMode(options.scale);
+            ctx.SetPreserveAspectRatio(options.aspect);
+            window->Attach();
+            // Closing the window ends playback.
+            QObject::connect(qApp, &QGuiApplication::lastWindowClosed, [&player] {
+                player.Finish();
+                QCoreApplication::exit(kExitOk);
+            });
+        }
         ctx.SetSearchDirectory(options.search);
         if (va::HasExtension(options.file, "xtl"))
             PrintTimelineNotes(options.file);
         ctx.Open(options.file);
         player.CheckClip(&ctx);
+        if (window && ctx.HasVideo()) {
+            SIZE video;
+            if (options.width > 0)
+                window->resize(options.width, options.height);
+            else if (ctx.GetVideoSize(video))
+                window->resize(int(video.cx), int(video.cy));
+            else
+                window->resize(640, 360);
+            window->show();
+        }
         if (options.from >= 0 || options.to >= 0) {
             REFERENCE_TIME from = options.from >= 0 ? MsToRefTime(options.from) : 0;
             REFERENCE_TIME to = options.to >= 0 ? MsToRefTime(options.to) : ctx.GetDuration();
@@ -196,7 +263,7 @@ int RunPlay(int argc, char** argv) {
         QTimer clipWatch;
         QObject::connect(&clipWatch, &QTimer::timeout, [&] { player.CheckClip(&ctx); });
         clipWatch.start(50);
-        status = app.exec();
+        status = app->exec();
         if (!player.IsFinished())
             status = kExitFailure;
     } catch (const CException& e) {
@@ -211,6 +278,6 @@ int RunPlay(int argc, char** argv) {
     return status;
 }
 
-CCommandRegistrar reg({"play", "play a media file or playlist without a window", &RunPlay});
+CCommandRegistrar reg({"play", "play a media file or playlist in a window, or headless", &RunPlay});
 
 }  // namespace

@@ -102,12 +102,36 @@ TEST(PlayCommandTest, PlayAPlaylistClipByClip) {
         << probe.out;
 }
 
+// In a window (offscreen here) the same events; sound only opens no window
+// and still plays; a broken file is an open error.
+TEST(PlayCommandTest, PlayInAWindowReportsTheSameEvents) {
+    for (const std::string& clip : {testmedia::Video25(), testmedia::AudioOnly()}) {
+        auto result = vtest::RunVelotrax(
+            {"play", "--size", "320x200", "--scale", "2", "--aspect", "on", clip});
+        EXPECT_EQ(result.exitCode, 0) << clip << "\n" << result.err;
+        EXPECT_EQ(result.out, "open-begin\nopen-done\nplay-end\n") << clip;
+    }
+    vtest::TempDir dir;
+    std::string broken = dir.File("broken.webm");
+    vtest::WriteFile(broken, "not a media file");
+    auto result = vtest::RunVelotrax({"play", broken});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("0x80040"), std::string::npos) << result.err;
+}
+
 TEST(PlayCommandTest, PlayFailuresAndUsage) {
     vtest::TempDir dir;
     auto missing = vtest::RunVelotrax({"play", "--headless", dir.File("none.webm")});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("could not be found"), std::string::npos);
-    EXPECT_EQ(vtest::RunVelotrax({"play", testmedia::Video25()}).exitCode, 2);
+    for (std::vector<std::string> bad : {std::vector<std::string>{"--scale", "3"},
+                                         {"--size", "640"},
+                                         {"--size", "0x10"},
+                                         {"--aspect", "yes"}}) {
+        bad.insert(bad.begin(), "play");
+        bad.push_back(testmedia::Video25());
+        EXPECT_EQ(vtest::RunVelotrax(bad).exitCode, 2) << bad[1] << " " << bad[2];
+    }
     EXPECT_EQ(vtest::RunVelotrax({"play", "--headless", "--rate", "x", "f"}).exitCode, 2);
     EXPECT_EQ(vtest::RunVelotrax({"info"}).exitCode, 2);
 }
