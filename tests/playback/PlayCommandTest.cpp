@@ -2,6 +2,8 @@
 // play --headless and velotrax playlist --probe.
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -117,6 +119,90 @@ TEST(PlayCommandTest, PlayInAWindowReportsTheSameEvents) {
     auto result = vtest::RunVelotrax({"play", broken});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("0x80040"), std::string::npos) << result.err;
+}
+
+// A real window under Xvfb (white root): a clip red on the left, blue on the
+// right, at Maximum Size filling a 640x360 window and at Original Size
+// centred on the host's black. Screenshots are taken until one shows the
+// video (up to 20 times).
+TEST(PlayCommandTest, WindowUnderXvfbShowsTheVideoWhereTheModePutsIt) {
+    if (!std::filesystem::exists("/usr/bin/xvfb-run"))
+        GTEST_SKIP() << "xvfb-run is missing (tools/install-deps installs xvfb)";
+    vtest::TempDir dir;
+    const std::string clip = dir.File("halves.webm");
+    auto made = vtest::RunProcess({"gst-launch-1.0",
+                                   "-q",
+                                   "compositor",
+                                   "name=c",
+                                   "sink_1::xpos=160",
+                                   "!",
+                                   "video/x-raw,width=320,height=180",
+                                   "!",
+                                   "videoconvert",
+                                   "!",
+                                   "vp8enc",
+                                   "!",
+                                   "webmmux",
+                                   "!",
+                                   "filesink",
+                                   "location=" + clip,
+                                   "videotestsrc",
+                                   "pattern=solid-color",
+                                   "foreground-color=0xffff0000",
+                                   "num-buffers=50",
+                                   "!",
+                                   "video/x-raw,width=160,height=180",
+                                   "!",
+                                   "c.",
+                                   "videotestsrc",
+                                   "pattern=solid-color",
+                                   "foreground-color=0xff0000ff",
+                                   "num-buffers=50",
+                                   "!",
+                                   "video/x-raw,width=160,height=180",
+                                   "!",
+                                   "c."});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    struct Case {
+        const char* scale;
+        std::vector<std::pair<QPoint, QRgb>> pixels;
+    };
+    const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255), black = qRgb(0, 0, 0),
+               white = qRgb(255, 255, 255);
+    for (const Case& c : {Case{"1", {{{80, 180}, red}, {{560, 180}, blue}, {{700, 180}, white}}},
+                          Case{"0",
+                               {{{200, 180}, red},
+                                {{440, 180}, blue},
+                                {{80, 180}, black},
+                                {{320, 40}, black},
+                                {{700, 180}, white}}}}) {
+        SCOPED_TRACE(c.scale);
+        const std::string script = dir.File("shoot.sh");
+        vtest::WriteFile(script, "QT_QPA_PLATFORM=xcb '" + std::string(VELOTRAX_PROGRAM) +
+                                     "' play --size 640x360 --scale " + c.scale + " --repeat 50 '" +
+                                     clip +
+                                     "' >/dev/null 2>&1 &\n"
+                                     "for i in $(seq 1 20); do sleep 0.25; gst-launch-1.0 -q "
+                                     "ximagesrc num-buffers=1 ! videoconvert ! pngenc ! filesink "
+                                     "location='" +
+                                     dir.Path() + "/shot'$i.png; done\nkill $!\n");
+        auto run =
+            vtest::RunProcess({"xvfb-run", "-a", "-s", "-screen 0 800x600x24 -wr", "sh", script});
+        bool shown = false;
+        for (int i = 1; i <= 20 && !shown; ++i) {
+            QImage shot(QString::fromStdString(dir.File("shot" + std::to_string(i) + ".png")));
+            if (shot.isNull())
+                continue;
+            shown = true;
+            for (const auto& [at, colour] : c.pixels) {
+                QRgb p = shot.pixel(at);
+                shown = shown && std::abs(qRed(p) - qRed(colour)) < 40 &&
+                        std::abs(qGreen(p) - qGreen(colour)) < 40 &&
+                        std::abs(qBlue(p) - qBlue(colour)) < 40;
+            }
+        }
+        EXPECT_TRUE(shown) << run.err;
+    }
 }
 
 TEST(PlayCommandTest, PlayFailuresAndUsage) {
