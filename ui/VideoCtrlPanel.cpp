@@ -1,6 +1,7 @@
 #include "ui/VideoCtrlPanel.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -13,9 +14,12 @@
 #include "options/AppOptions.h"
 #include "options/OptionCatalogue.h"
 #include "resources/StringTable.h"
+#include "snapshot/VaSnapshot.h"
 #include "support/Exception.h"
 #include "support/Strings.h"
 #include "ui/AutoSizeCombo.h"
+#include "ui/DirectoryDialog.h"
+#include "ui/FileFinder.h"
 #include "ui/Icons.h"
 #include "ui/MenuResource.h"
 #include "ui/MsTimeCtrl.h"
@@ -596,9 +600,8 @@ void CVideoCtrlPanel::RegisterCommands() {
     OnUpdateCommand(ID_RELOAD_FILE, [this](CCmdUI* ui) {
         ui->Enable(m_video && !m_fixedFile && !GetComboFile().empty());
     });
-    // The file finder comes with its own dialog; until then Find stays off.
-    OnCommand(ID_FIND, [] {});
-    OnUpdateCommand(ID_FIND, [](CCmdUI* ui) { ui->Enable(false); });
+    OnCommand(ID_FIND, [this] { Guard([&] { OnFind(); }); });
+    OnUpdateCommand(ID_FIND, notFixed);
     OnNotify(IDC_FILE_COMBO, CBN_SELCHANGE, [this] { Guard([&] { OnFileComboSelChange(); }); });
     OnUpdateCommand(IDC_FILE_COMBO, notFixed);
     OnNotify(IDC_CLIP_COMBO, CBN_SELCHANGE, [this] { Guard([&] { OnClipComboSelChange(); }); });
@@ -610,9 +613,9 @@ void CVideoCtrlPanel::RegisterCommands() {
         });
     });
     OnUpdateCommand(IDC_TIME, [](CCmdUI* ui) { ui->Enable(true); });
-    // Snapshots come with the snapshot writer; until then the button stays off.
-    OnCommand(ID_SAVE_SNAPSHOT, [] {});
-    OnUpdateCommand(ID_SAVE_SNAPSHOT, [](CCmdUI* ui) { ui->Enable(false); });
+    OnCommand(ID_SAVE_SNAPSHOT, [this] { Guard([&] { OnSaveSnapshot(); }); });
+    OnUpdateCommand(ID_SAVE_SNAPSHOT,
+                    [this](CCmdUI* ui) { ui->Enable(m_video && m_video->CanSaveSnapshot()); });
     OnCommand(IDC_ABOUT, [this] {
         Guard([&] {
             if (m_container)
@@ -669,6 +672,52 @@ void CVideoCtrlPanel::OnClipComboSelChange() {
         m_video->ShowSelection();
     }
     m_video->SeekTo(RefTimeToMs(start), false);
+}
+
+// ---------------------------------------------------------------- snapshot, find
+
+void CVideoCtrlPanel::OnSaveSnapshot() {
+    if (!m_video || !m_video->CanSaveSnapshot())
+        return;
+    std::string name = m_video->GetLastFile();
+    if (name.empty())
+        name = window()->windowTitle().toStdString();
+    else if (IsUrl(name))
+        name = CVaSnapshot::SourceNameForMedia(name);
+    m_video->SaveSnapshot(name);
+}
+
+void CVideoCtrlPanel::OnFind() {
+    // The folder is remembered for the life of the process.
+    static std::string folder;
+    if (folder.empty())
+        folder = QDir::currentPath().toStdString();
+    CDirectoryDialog dialog(window(), folder, IDS_FIND_FOLDER);
+    dialog.SetNoNewFolderButton(true);
+    if (dialog.DoModal() != CDirectoryDialog::kOk)
+        return;
+    folder = dialog.GetFolder();
+    CFileFinder finder;
+    finder.SetDialog(147, 1025, 1026);
+    finder.m_nResultLimit = m_maxMRU;
+    int found = finder.Find(folder, SearchPatterns(), true, window());
+    if (found <= 0)
+        return;
+    m_fileCombo->setUpdatesEnabled(false);
+    try {
+        if (GetOpt(optIdMRUReplace).GetBool())
+            m_fileCombo->clear();
+        // The first found ends at the top.
+        for (int i = found - 1; i >= 0; --i)
+            AddRecentFileEntry(finder[i]);
+    } catch (...) {
+        m_fileCombo->setUpdatesEnabled(true);
+        throw;
+    }
+    m_fileCombo->setUpdatesEnabled(true);
+    m_fileCombo->setFocus();
+    if (m_video && m_fileCombo->count() > 0)
+        m_video->OpenFile(m_fileCombo->itemText(0).toStdString());
 }
 
 // ---------------------------------------------------------------- open

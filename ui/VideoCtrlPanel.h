@@ -108,6 +108,8 @@ private:
     bool IsFocusInEditFields() const;
     void ShowClipCombo(bool show);
     void OnOpenFile();
+    void OnFind();
+    void OnSaveSnapshot();
     void OnReloadFile();
     void OnFileComboSelChange();
     void OnFileComboKillFocus();

@@ -16,6 +16,7 @@
 #include "playlist/IPlayListInfo.h"
 #include "playlist/WaitCursor.h"
 #include "support/Exception.h"
+#include "timeline/VaDES.h"
 #include "ui/MsTimeCtrl.h"
 #include "ui/PanelMath.h"
 #include "ui/PlayerIds.h"
@@ -29,6 +30,36 @@ namespace {
 constexpr int kPanelWidth = 320;
 constexpr int kSliderHeight = 24;
 constexpr int kVideoHeight = 240;
+
+// The clips of a timeline's first video group: every source of every
+// track, labelled with its name or its range on the timeline.
+std::vector<CTimelineItem> TimelineClips(const CVaAMTimeline& timeline) {
+    std::vector<CTimelineItem> items;
+    for (int g = 0; g < timeline.GetGroupCount(); ++g) {
+        CVaAMTimelineGroup group = timeline.GetGroup(g);
+        if (!group.IsValid() || !group.IsVideo())
+            continue;
+        double fps = group.GetOutputFPS();
+        REFERENCE_TIME d = fps > 0 ? REFERENCE_TIME(double(UNITS) / fps) : 0;
+        for (int t = 0; t < group.GetTrackCount(); ++t) {
+            CVaAMTimelineTrack track(group.GetTrack(t));
+            if (!track.IsValid())
+                continue;
+            for (CVaAMTimelineSrc src = track.GetNextSource(nullptr); src.IsValid();
+                 src = track.GetNextSource(&src)) {
+                CTimelineItem item;
+                src.GetStartStop(item.start, item.stop);
+                item.frameDuration = d;
+                item.label = src.GetUserName();
+                if (item.label.empty())
+                    item.label = CTimelineCombo::FormatRange(item.start, item.stop);
+                items.push_back(item);
+            }
+        }
+        break;
+    }
+    return items;
+}
 
 // Runs a handler and shows what it throws (commands, timers, events).
 template <class F>
@@ -188,8 +219,18 @@ void CVideoPanel::RegisterCommands() {
 
 void CVideoPanel::SetPlayOpt(int id, const CPlayOpt& option) {
     CPlayPanel::SetPlayOpt(id, option);
-    if (id >= optIdSnapDir && id <= optIdSnapFileExtImg)
-        m_snapshotOptions[id] = option;
+    // The snapshot object's own numbering of the settings it uses.
+    static const std::map<int, CVaSnapshot::EOption> kinds = {
+        {optIdSnapDir, CVaSnapshot::optDir},
+        {optIdSnapAutoFile, CVaSnapshot::optAutoFile},
+        {optIdSnapImgQuality, CVaSnapshot::optImgQuality},
+        {optIdSnapImgRangeDist, CVaSnapshot::optImgRangeDist},
+        {optIdSnapImgRangeDistUnit, CVaSnapshot::optImgRangeDistUnit},
+        {optIdSnapFileExt, CVaSnapshot::optFileExt},
+        {optIdSnapFileExtImg, CVaSnapshot::optFileExtImg}};
+    auto kind = kinds.find(id);
+    if (kind != kinds.end())
+        m_snapshot.SetOptionName(kind->second, option.section, option.key);
 }
 
 void CVideoPanel::LoadPanelOptions() {
@@ -331,6 +372,7 @@ bool CVideoPanel::OpenFileImpl(const std::string& name, bool reopen) {
         if (hadSelection && selStart <= selStop)
             m_ctx.SetSelection(selStart, selStop);
         m_clipListTick = -1;
+        m_snapshot.OnNewFile();
         if (wasRunning)
             m_ctx.Run();
     } catch (...) {
@@ -568,6 +610,10 @@ bool CVideoPanel::FillClipList() {
                  m_ctx.GetMediaName().empty())) {
         m_clipList->FillFromPlaylist(*info);
         m_clipList->SetFrameDuration(m_ctx.GetFrameDuration());
+        return true;
+    }
+    if (!info && m_ctx.HasTimeline()) {
+        m_clipList->FillFromItems(TimelineClips(m_ctx.GetTimeline()));
         return true;
     }
     m_clipList->Clear();

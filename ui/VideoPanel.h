@@ -14,6 +14,7 @@
 
 #include "playback/PlayCtx.h"
 #include "playback/PlayNotify.h"
+#include "snapshot/VaSnapshot.h"
 #include "ui/PanelInterfaces.h"
 #include "ui/PlayPanel.h"
 #include "ui/WheelWnd.h"
@@ -101,6 +102,14 @@ public:
     void SetShuttleSpeed(int percent) override;
     void OnWheelClosed() override;
 
+    // Snapshots are possible while a video is shown.
+    bool CanSaveSnapshot() { return m_ctx.HasVideo(); }
+    // Saves the current frame under a name made from 'baseName'; the type
+    // written, or 0 when the user cancelled.
+    int SaveSnapshot(const std::string& baseName) {
+        return m_snapshot.SaveSnapshot(&m_ctx, baseName);
+    }
+
     // Told after the panel handled the end of the media (hosts, scripts).
     void SetPlayEndObserver(std::function<void()> observer) {
         m_playEndObserver = std::move(observer);
@@ -171,7 +180,6 @@ private:
     bool m_created = false;
     bool m_shutDown = false;
     QElapsedTimer m_clock;
-    // Snapshot settings handed in before the snapshot object exists.
-    std::map<int, CPlayOpt> m_snapshotOptions;
+    CVaSnapshotExt m_snapshot;
     std::function<void()> m_playEndObserver;
 };
