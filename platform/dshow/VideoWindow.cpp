@@ -14,6 +14,7 @@
 #include <QWheelEvent>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/dshow/VideoFrame.h"
 
@@ -330,10 +331,16 @@ bool CVideoWindow::OpenGLUsable() {
             return false;
         QOffscreenSurface surface;
         surface.create();
-        bool current = context.makeCurrent(&surface);
-        if (current)
-            context.doneCurrent();
-        return current;
+        if (!context.makeCurrent(&surface))
+            return false;
+        // A software rasteriser costs more than converting on the CPU.
+        const auto* renderer =
+            reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
+        const std::string name = renderer ? renderer : "";
+        context.doneCurrent();
+        return name.find("llvmpipe") == std::string::npos &&
+               name.find("softpipe") == std::string::npos &&
+               name.find("swrast") == std::string::npos;
     }();
     return usable;
 }
