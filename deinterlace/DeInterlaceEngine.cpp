@@ -92,6 +92,16 @@ HRESULT CDeInterlaceEngine::SetOutputType(const AM_MEDIA_TYPE& mt) {
     return S_OK;
 }
 
+void CDeInterlaceEngine::SetStrides(long inStride, long outStride) {
+    inStride = inStride > 0 ? inStride : 0;
+    outStride = outStride > 0 ? outStride : 0;
+    if (inStride == m_inStride && outStride == m_outStride)
+        return;
+    m_inStride = inStride;
+    m_outStride = outStride;
+    UpdateGeometry();
+}
+
 void CDeInterlaceEngine::SetMethod(DWORD method) {
     if (method > kMaxMethod || method == m_method)
         return;
@@ -140,8 +150,10 @@ void CDeInterlaceEngine::UpdateGeometry() {
     int outBits = BitCountOf(m_outFormat);
     if (out && outBits == 0)
         outBits = out->biBitCount;
-    m_inLineSize = in ? int64_t(inBits) * in->biWidth / 8 : 0;
-    m_outLineSize = out ? int64_t(outBits) * out->biWidth / 8 : 0;
+    m_inRowBytes = in ? int64_t(inBits) * in->biWidth / 8 : 0;
+    m_outRowBytes = out ? int64_t(outBits) * out->biWidth / 8 : 0;
+    m_inLineSize = m_inStride > m_inRowBytes ? m_inStride : m_inRowBytes;
+    m_outLineSize = m_outStride > m_outRowBytes ? m_outStride : m_outRowBytes;
     m_bytesPerPixel = BitCountOf(m_outFormat) / 8;
     bool heightsDiffer = in && out && in->biHeight != out->biHeight;
     m_flip = heightsDiffer && m_outFormat != EPixelFormat::Yuy2;
@@ -155,8 +167,9 @@ void CDeInterlaceEngine::SelectFunctions() {
     m_secondProc = nullptr;
     switch (m_method) {
         case 0:
-            m_firstProc = (m_flip || m_inWidth != m_outWidth) ? &CDeInterlaceEngine::CopyLines
-                                                              : &CDeInterlaceEngine::CopyBlock;
+            m_firstProc = (m_flip || m_inWidth != m_outWidth || m_inLineSize != m_outLineSize)
+                              ? &CDeInterlaceEngine::CopyLines
+                              : &CDeInterlaceEngine::CopyBlock;
             break;
         case 1:
             m_firstProc = odd;
@@ -228,10 +241,12 @@ CDeInterlaceEngine::CFrame CDeInterlaceEngine::FitFrame(const BYTE* in, BYTE* ou
     f.in = in;
     f.out = out;
     f.blockBytes = size_t(std::min(length, outSize));
-    if (m_inWidth <= 0 || m_inHeight <= 0 || m_inLineSize <= 0 || m_outLineSize <= 0)
+    if (m_inWidth <= 0 || m_inHeight <= 0 || m_inRowBytes <= 0 || m_outRowBytes <= 0)
         return f;
-    int64_t lineBytes = std::min(m_inLineSize, m_outLineSize);
-    int64_t inLines = length / m_inLineSize;
+    // A line is read and written up to its pixels; the padding after the
+    // last line need not be there.
+    int64_t lineBytes = std::min(m_inRowBytes, m_outRowBytes);
+    int64_t inLines = length >= lineBytes ? (length - lineBytes) / m_inLineSize + 1 : 0;
     int64_t outLines = outSize >= lineBytes ? (outSize - lineBytes) / m_outLineSize + 1 : 0;
     int64_t height = std::min<int64_t>({m_inHeight, inLines, outLines});
     if (height <= 0)

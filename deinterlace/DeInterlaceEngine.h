@@ -44,6 +44,14 @@ public:
     const CMediaType& InputType() const { return m_inputType; }
     const CMediaType& OutputType() const { return m_outputType; }
 
+    // Bytes from one line to the next in the input and the output frame, for
+    // frames whose lines are padded (RGB lines usually are, to 4 bytes). 0,
+    // or a stride shorter than a line's pixels, means lines follow each
+    // other directly (bit count × width / 8 bytes).
+    void SetStrides(long inStride, long outStride);
+    long InputStride() const { return long(m_inLineSize); }
+    long OutputStride() const { return long(m_outLineSize); }
+
     // Settings; a setter ignores a value outside its range.
     DWORD GetMethod() const { return m_method; }
     void SetMethod(DWORD method);
@@ -137,9 +145,13 @@ private:
     LONG m_inWidth = 0;
     int64_t m_inHeight = 0;  // absolute
     LONG m_outWidth = 0;
-    LONG m_outHeight = 0;  // signed, as in the output header
-    int64_t m_inLineSize = 0;
+    LONG m_outHeight = 0;      // signed, as in the output header
+    int64_t m_inRowBytes = 0;  // bytes of one line's pixels
+    int64_t m_outRowBytes = 0;
+    int64_t m_inLineSize = 0;  // bytes from one line to the next
     int64_t m_outLineSize = 0;
+    long m_inStride = 0;  // as set; 0 = packed
+    long m_outStride = 0;
     int m_bytesPerPixel = 0;  // output pixel size of the subtypes the kernels know, else 0
     bool m_flip = false;
     bool m_swap = false;

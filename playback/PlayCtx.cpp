@@ -1,6 +1,10 @@
 #include "playback/PlayCtx.h"
 
+#include <chrono>
+#include <memory>
 #include <thread>
+
+#include "deinterlace/DeInterlaceFilter.h"
 
 #include "playback/DecoderConfig.h"
 #include "playback/PlayCtxStrings.h"
@@ -337,9 +341,14 @@ REFERENCE_TIME CPlayCtx::GetFrameDuration() {
         }
         if (fps > 0)
             d = REFERENCE_TIME(double(UNITS) / fps);
+    } else if (CComPtr<IDeInterlace> frameTime{
+                   m_graph->HasGraph() ? m_graph->FindFilterByInterface(IDeInterlace::iid).Get()
+                                       : nullptr}) {
+        // The deinterlace filter knows the rate it delivers.
+        REFERENCE_TIME t = 0;
+        if (SUCCEEDED(frameTime->GetFrameTime(&t)))
+            d = t;
     } else {
-        // The deinterlace filter reports its own rate once it is part of the
-        // graph; until then the renderer tells.
         CComPtr<IBaseFilter> renderer = m_graph->FindVideoWindowFilter();
         CComPtr<IBasicVideo> basicVideo(renderer.Get());
         REFTIME seconds = 0;
@@ -517,23 +526,58 @@ bool CPlayCtx::CanDeinterlace() {
 bool CPlayCtx::SetDeinterlace(bool on) {
     if (!CanDeinterlace())
         return false;
-    m_deinterlace = on;
-    if (!m_graph->HasGraph() || GetState() == PlayNone)
+    // Nothing rendered yet: the wish is kept for the next graph.
+    if (!m_graph->HasGraph() || (GetState() == PlayNone && !m_graph->FindVideoWindowFilter())) {
+        m_deinterlace = on;
         return true;
-    m_frameDuration = -1;
-    if (m_renderEngine.IsValid()) {
-        // The graph is changed only while it is stopped.
-        int state = m_graph->GetState();
-        m_graph->Stop();
-        m_graph->WaitForState();
-        AdjustTimelineFrameRate(on);
-        m_graph->SetState(state);
-        if (state == PlayPaused)
-            SetPosition(GetPosition());
     }
-    // The deinterlace filter is not available in this build: switching on
-    // keeps the wish but no filter can be inserted.
-    return !on;
+    m_frameDuration = -1;
+    CComPtr<IBaseFilter> filter = m_graph->FindFilterByInterface(IDeInterlace::iid);
+    if (bool(filter) == on) {
+        if (filter)
+            ConfigureDeinterlace(filter, true);
+        m_deinterlace = on;
+        return true;
+    }
+
+    // A state still changing counts as the one the play context asked for.
+    int state = m_graph->GetState();
+    if (state == 0)
+        state = GetState();
+    m_graph->Stop();
+    m_graph->WaitForState();
+    const int volume = m_graph->GetVolume();
+    const bool previous = m_deinterlace;
+    m_deinterlace = on;
+    if (m_renderEngine.IsValid())
+        AdjustTimelineFrameRate(on);
+    for (int attempt = 1;; ++attempt) {
+        try {
+            if (on) {
+                if (!InsertDeinterlaceFilter())
+                    return false;
+            } else {
+                RemoveDeinterlaceFilter(filter);
+            }
+            break;
+        } catch (const CComException& e) {
+            if (e.Error() != VFW_E_NOT_STOPPED || attempt == kDeinterlaceAttempts) {
+                m_deinterlace = previous;
+                throw;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt));
+        } catch (...) {
+            m_deinterlace = previous;
+            throw;
+        }
+    }
+    if (volume == 0)
+        m_graph->SetVolume(0);
+    m_graph->SetState(state);
+    std::this_thread::yield();
+    if (state == PlayPaused)
+        m_graph->SetCurrentPosition(m_graph->GetCurrentPosition());
+    return true;
 }
 
 void CPlayCtx::SetDeinterlaceSettings(int32_t method, int32_t interpolate, int32_t sharpen) {
@@ -541,6 +585,84 @@ void CPlayCtx::SetDeinterlaceSettings(int32_t method, int32_t interpolate, int32
     m_deinterlaceInterpolate = interpolate;
     m_deinterlaceSharpen = sharpen;
     m_frameDuration = -1;
+    if (!m_deinterlace || !m_graph->HasGraph())
+        return;
+    CComPtr<IBaseFilter> filter = m_graph->FindFilterByInterface(IDeInterlace::iid);
+    if (filter)
+        ConfigureDeinterlace(filter, false);
+}
+
+void CPlayCtx::ConfigureDeinterlace(IBaseFilter* filter, bool refresh) {
+    CComPtr<IDeInterlace> deinterlace(filter);
+    if (!deinterlace)
+        ThrowHResult(E_NOINTERFACE);
+    CheckHResult(deinterlace->SetMethod(DWORD(m_deinterlaceMethod)));
+    CheckHResult(deinterlace->SetInterpolation(DWORD(m_deinterlaceInterpolate),
+                                               DWORD(m_deinterlaceSharpen)));
+    m_frameDuration = -1;
+    if (refresh && GetState() == PlayPaused)
+        m_graph->SetCurrentPosition(m_graph->GetCurrentPosition());
+}
+
+bool CPlayCtx::InsertDeinterlaceFilter() {
+    CComPtr<IBaseFilter> renderer = m_graph->FindVideoWindowFilter();
+    if (!renderer)
+        return false;
+    CComPtr<IBaseFilter> source = CVaFilterGraphRep::GetConnectedFilter(renderer, PINDIR_INPUT);
+    if (!source)
+        return false;
+    // The pin that fed the renderer is where the filter goes.
+    CComPtr<IPin> sourcePin, rendererPin;
+    CVaFilterGraphRep::FindConnectedPin(renderer, PINDIR_INPUT, false, GUID_NULL, GUID_NULL,
+                                        GUID_NULL, std::addressof(rendererPin),
+                                        std::addressof(sourcePin), nullptr);
+    m_graph->DisconnectPins(renderer, PINDIR_INPUT);
+
+    CComPtr<IBaseFilter> filter(static_cast<IBaseFilter*>(new CDeInterlace()));
+    ConfigureDeinterlace(filter, false);
+    if (m_graph->GetAspectCorrection()) {
+        CComPtr<IDeInterlaceConfig> config(filter.Get());
+        if (config)
+            config->SetConfig(kDeInterlaceConfigKeepAspect, 1);
+    }
+    m_graph->AddFilter(filter, kDeinterlaceFilterName);
+    try {
+        m_graph->ConnectThrough(sourcePin ? static_cast<IUnknown*>(sourcePin.Get())
+                                          : static_cast<IUnknown*>(source.Get()),
+                                filter, renderer);
+    } catch (...) {
+        // Leave the graph as it was: the renderer fed directly.
+        m_graph->RemoveFilter(filter);
+        m_graph->ConnectThrough(sourcePin ? static_cast<IUnknown*>(sourcePin.Get())
+                                          : static_cast<IUnknown*>(source.Get()),
+                                nullptr, renderer);
+        throw;
+    }
+    m_graph->ConnectVideoWindow(false);
+    return true;
+}
+
+void CPlayCtx::RemoveDeinterlaceFilter(IBaseFilter* filter) {
+    CComPtr<IBaseFilter> upstream = CVaFilterGraphRep::GetConnectedFilter(filter, PINDIR_INPUT);
+    CComPtr<IBaseFilter> downstream = CVaFilterGraphRep::GetConnectedFilter(filter, PINDIR_OUTPUT);
+    if (!upstream || !downstream)
+        return;
+    CComPtr<IPin> sourcePin, filterPin;
+    CVaFilterGraphRep::FindConnectedPin(filter, PINDIR_INPUT, false, GUID_NULL, GUID_NULL,
+                                        GUID_NULL, std::addressof(filterPin),
+                                        std::addressof(sourcePin), nullptr);
+    m_graph->DisconnectFilter(filter);
+    m_graph->RemoveFilter(filter);
+    CComPtr<IBaseFilter> renderer = m_graph->FindVideoWindowFilter();
+    if (!renderer)
+        return;
+    m_graph->DisconnectPins(renderer, PINDIR_INPUT);
+    m_graph->ConnectThrough(sourcePin ? static_cast<IUnknown*>(sourcePin.Get())
+                                      : static_cast<IUnknown*>(upstream.Get()),
+                            nullptr, renderer);
+    if (!m_graph->GetAspectCorrection())
+        GetRenderer().RemovePictureAspect();
+    m_graph->ConnectVideoWindow(false);
 }
 
 // ---------------------------------------------------------------- pass-through operations

@@ -67,6 +67,9 @@ public:
     static constexpr DWORD kShutdownLockTimeout = 3000;
     // Frame duration assumed when the graph reports none (25 frames per second).
     static constexpr REFERENCE_TIME kDefaultFrameDuration = 400000;
+    // The name the deinterlace filter has in the graph.
+    static constexpr char kDeinterlaceFilterName[] = "DeInterlace";
+    static constexpr int kDeinterlaceAttempts = 3;
     static constexpr int32_t kMinPollInterval = 20;
 
     CPlayCtx();
@@ -221,6 +224,9 @@ private:
     void OnPlayEnd(bool fromGraph);
     [[noreturn]] void ThrowOpenError(const std::string& name);
     void SetState(PlayState state) { m_state.store(state); }
+    void ConfigureDeinterlace(IBaseFilter* filter, bool refresh);
+    bool InsertDeinterlaceFilter();
+    void RemoveDeinterlaceFilter(IBaseFilter* filter);
     static bool LockFor(CSingleLock<CMutex>& lock, DWORD timeoutMs);
 
     IPlayNotify* m_notify = nullptr;

@@ -142,3 +142,28 @@ std::string CCommandLine::HelpText() const {
     }
     return text;
 }
+
+bool ParseDeinterlaceSpec(const std::string& text, CDeinterlaceSpec& spec, std::string& error) {
+    int* fields[] = {&spec.method, &spec.interpolation, &spec.sharpen};
+    const int highest[] = {4, 2, 5};
+    spec = CDeinterlaceSpec();
+    size_t start = 0;
+    for (int i = 0; i < 3; ++i) {
+        size_t comma = text.find(',', start);
+        std::string part =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (part.size() != 1 || part[0] < '0' || part[0] - '0' > highest[i]) {
+            error =
+                "--deinterlace takes METHOD[,INTERPOLATION[,SHARPEN]] with a method from 0 "
+                "to 4, an interpolation from 0 to 2 and a sharpen level from 0 to 5, not '" +
+                text + "'";
+            return false;
+        }
+        *fields[i] = part[0] - '0';
+        if (comma == std::string::npos)
+            return true;
+        start = comma + 1;
+    }
+    error = "--deinterlace takes at most three numbers, not '" + text + "'";
+    return false;
+}

@@ -81,3 +81,13 @@ private:
 // The player window on MEDIA (the demo clip when empty and no script is
 // given); with a script, the script drives it. Returns the exit status.
 int RunPlayer(const char* program, const std::string& media, const std::string* script);
+
+// The deinterlace settings of --deinterlace M[,I[,S]]: method 0..4,
+// interpolation 0..2, sharpen level 0..5 (both 0 when left out).
+struct CDeinterlaceSpec {
+    int method = 0;
+    int interpolation = 0;
+    int sharpen = 0;
+};
+// Reads "M[,I[,S]]"; false (and 'error' set) when it is not that.
+bool ParseDeinterlaceSpec(const std::string& text, CDeinterlaceSpec& spec, std::string& error);

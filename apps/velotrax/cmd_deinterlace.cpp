@@ -37,6 +37,7 @@ struct COptions {
     bool diagnostics = false;
     long field = -1;  // -1: by method
     long outStride = 0;
+    long inStride = 0;  // bytes; 0: lines follow each other directly
     bool flip = false;
     std::string in;
     std::string out;
@@ -73,6 +74,9 @@ void AddOptions(CCommandLine& cl) {
     cl.AddOption({"sharpen"}, "sharpening, 0 to 5 (default 0)", "S");
     cl.AddOption({"diagnostics"}, "draw the diagnostics text into the frames");
     cl.AddOption({"field"}, "field to process, 0 to 2 (default: by method)", "F");
+    cl.AddOption({"in-stride"},
+                 "bytes from one input line to the next, for padded lines (default: packed)",
+                 "BYTES");
     cl.AddOption({"out-stride"}, "output line length in pixels (default: the width)", "PIXELS");
     cl.AddOption({"flip"}, "write the output bottom-up");
 }
@@ -105,6 +109,7 @@ COptions ParseOptions(const CCommandLine& cl) {
     number("sharpen", o.sharpen, 0, 5);
     number("field", o.field, 0, 2);
     number("out-stride", o.outStride, 1, 65535);
+    number("in-stride", o.inStride, 1, 0x7FFFFFF);
     o.diagnostics = cl.IsSet("diagnostics");
     o.flip = cl.IsSet("flip");
     const std::vector<std::string>& files = cl.Positional();
@@ -120,6 +125,12 @@ COptions ParseOptions(const CCommandLine& cl) {
         o.outStride = o.width;
     if (o.outStride < o.width)
         throw CUsageError{"--out-stride must be at least the width " + std::to_string(o.width)};
+    const long row = o.width * o.format->bitCount / 8;
+    if (o.inStride == 0)
+        o.inStride = row;
+    if (o.inStride < row)
+        throw CUsageError{"--in-stride must be at least a line's " + std::to_string(row) +
+                          " bytes"};
     o.in = files[0];
     o.out = files[1];
     return o;
@@ -188,7 +199,7 @@ private:
 
 int Run(const COptions& o) {
     const size_t bpp = size_t(o.format->bitCount / 8);
-    const size_t inFrame = size_t(o.width) * size_t(o.height) * bpp;
+    const size_t inFrame = size_t(o.inStride) * size_t(o.height);
     const size_t outFrame = size_t(o.outStride) * size_t(o.height) * bpp;
     if (inFrame > 0x7FFFFFFF || outFrame > 0x7FFFFFFF)
         throw CUsageError{"frames of that size are too large"};
@@ -230,6 +241,7 @@ int Run(const COptions& o) {
     if (FAILED(engine.SetInputType(MakeType(o, o.width, o.height))) ||
         FAILED(engine.SetOutputType(MakeType(o, o.outStride, o.flip ? -o.height : o.height))))
         throw CUsageError{"the engine does not take that format"};
+    engine.SetStrides(o.inStride, 0);
     engine.SetMethod(DWORD(o.method));
     engine.SetInterpolation(DWORD(o.interpolation));
     engine.SetSharpen(DWORD(o.sharpen));

@@ -24,15 +24,26 @@ long long FrameDuration(CPlayCtx& ctx) {
 }
 
 int RunInfo(int argc, char** argv) {
-    CCommandLine cl("info", {"[--search DIR] FILE"},
+    CCommandLine cl("info", {"[--search DIR] [--deinterlace M[,I[,S]]] FILE"},
                     "Opens FILE (a media file, URL, playlist, saved graph or editing timeline)\n"
                     "and prints duration and frame_duration (100-ns units, -1 when unknown),\n"
                     "width, height, interlaced, has_video, has_audio and seekable as key=value\n"
                     "lines. A timeline's duration is its length; what it holds that is not\n"
-                    "played is noted on standard error.");
+                    "played is noted on standard error. With --deinterlace the deinterlace\n"
+                    "filter is in the graph: the frame duration is then the one it delivers.");
     cl.AddOption({"search"}, "look for a timeline's moved source files in DIR", "DIR");
+    cl.AddOption({"deinterlace"},
+                 "deinterlace with method M (0..4), interpolation I (0..2)\n"
+                 "and sharpen level S (0..5; needs I = 2)",
+                 "M[,I[,S]]");
     if (auto status = cl.Parse(argc, argv))
         return *status;
+    CDeinterlaceSpec deinterlace;
+    if (cl.IsSet("deinterlace")) {
+        std::string error;
+        if (!ParseDeinterlaceSpec(cl.Value("deinterlace"), deinterlace, error))
+            return cl.UsageError(error);
+    }
     if (cl.Positional().size() != 1 || cl.Positional()[0].empty())
         return cl.UsageError("give one FILE");
     const std::string file = cl.Positional()[0];
@@ -46,7 +57,15 @@ int RunInfo(int argc, char** argv) {
         ctx.SetSearchDirectory(cl.Value("search"));
         if (va::HasExtension(file, "xtl"))
             PrintTimelineNotes(file);
+        if (cl.IsSet("deinterlace")) {
+            ctx.SetDeinterlaceSettings(deinterlace.method, deinterlace.interpolation,
+                                       deinterlace.sharpen);
+            ctx.SetDeinterlace(true);
+        }
         ctx.Open(file);
+        // The filter knows its frame time once the first frame is there.
+        if (cl.IsSet("deinterlace"))
+            ctx.GetGraph()->WaitForState();
         // The renderer's native size (no aspect correction in this process).
         VASIZE size;
         bool video = ctx.HasVideo();

@@ -36,6 +36,8 @@ struct Options {
     long long from = -1;
     long long to = -1;
     long long repeat = 1;
+    bool deinterlace = false;
+    CDeinterlaceSpec deinterlaceSpec;
     std::string file;
     std::string search;  // where a timeline's moved sources are looked for
 };
@@ -67,6 +69,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
     cl.AddOption({"to"}, "end of the selection in milliseconds", "MS");
     cl.AddOption({"repeat"}, "play N times (continuous play), default 1", "N");
     cl.AddOption({"search"}, "look for a timeline's moved source files in DIR", "DIR");
+    cl.AddOption({"deinterlace"},
+                 "deinterlace with method M (0..4), interpolation I (0..2)\n"
+                 "and sharpen level S (0..5; needs I = 2)",
+                 "M[,I[,S]]");
     if (auto status = cl.Parse(argc, argv))
         return status;
     options.search = cl.Value("search");
@@ -98,6 +104,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
     if (cl.Positional().size() != 1 || cl.Positional()[0].empty())
         return cl.UsageError("give one FILE");
     options.file = cl.Positional()[0];
+    if (cl.IsSet("deinterlace")) {
+        std::string error;
+        if (!ParseDeinterlaceSpec(cl.Value("deinterlace"), options.deinterlaceSpec, error))
+            return cl.UsageError(error);
+        options.deinterlace = true;
+    }
     if (cl.IsSet("rate")) {
         std::string text = cl.Value("rate");
         char* end = nullptr;
@@ -217,6 +229,11 @@ int RunPlay(int argc, char** argv) {
         ctx.SetSearchDirectory(options.search);
         if (va::HasExtension(options.file, "xtl"))
             PrintTimelineNotes(options.file);
+        if (options.deinterlace) {
+            const CDeinterlaceSpec& d = options.deinterlaceSpec;
+            ctx.SetDeinterlaceSettings(d.method, d.interpolation, d.sharpen);
+            ctx.SetDeinterlace(true);
+        }
         ctx.Open(options.file);
         player.CheckClip(&ctx);
         if (window && ctx.HasVideo()) {

@@ -4,6 +4,10 @@
 //  - playing: process CPU time to play the clip at rate 1, beside
 //    "filesrc ! decodebin ! fakesink sync=true": the decoder's frames
 //    shown nowhere, which is what the renderer costs when nobody looks.
+//  - deinterlacing: the same graph with the deinterlace filter (method 3,
+//    interpolation 1: twice the frames) in front of the renderer, beside the
+//    same graph with GStreamer's "deinterlace method=linear fields=all" in
+//    that place; both get the frames the renderer takes.
 // The GStreamer pipelines run in this process, so start-up costs of a
 // separate program do not enter the comparison.
 #include <benchmark/benchmark.h>
@@ -17,7 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "deinterlace/DeInterlaceFilter.h"
 #include "platform/dshow/DShow.h"
+#include "platform/dshow/ElementFilter.h"
 #include "platform/sync/Sync.h"
 #include "playback/VaFilterGraph.h"
 #include "support/Exception.h"
@@ -151,7 +157,34 @@ struct CCompletion : CVaCheckEvent {
     long last = 0;
 };
 
-void PlayWrapper(benchmark::State& state) {
+// What goes in front of the renderer.
+enum class EInsert { None, DeInterlace, GstDeinterlace };
+
+void Insert(CVaFilterGraph& graph, EInsert what) {
+    if (what == EInsert::None)
+        return;
+    CComPtr<IBaseFilter> filter;
+    if (what == EInsert::DeInterlace) {
+        auto* deinterlace = new CDeInterlace();
+        filter = static_cast<IBaseFilter*>(deinterlace);
+        deinterlace->SetMethod(3);
+        deinterlace->SetInterpolation(1, 0);
+    } else {
+        filter = CreateElementFilter("deinterlace");
+        g_object_set(CComPtr<IGstElementAccess>(filter.Get())->Element(), "method", 4 /* linear */,
+                     "fields", 0 /* all */, "mode", 1 /* interlaced */, nullptr);
+    }
+    CComPtr<IBaseFilter> renderer = graph->FindVideoWindowFilter();
+    CComPtr<IPin> source, input;
+    CVaFilterGraphRep::FindConnectedPin(renderer, PINDIR_INPUT, false, GUID_NULL, GUID_NULL,
+                                        GUID_NULL, std::addressof(input), std::addressof(source),
+                                        nullptr);
+    graph->DisconnectPins(renderer, PINDIR_INPUT);
+    graph->AddFilter(filter, "Deinterlace");
+    graph->ConnectThrough(source, filter, renderer);
+}
+
+void Play(benchmark::State& state, EInsert insert) {
     App();
     if (Clip().empty())
         return state.SkipWithError("no clip");
@@ -160,6 +193,7 @@ void PlayWrapper(benchmark::State& state) {
             CVaFilterGraph graph;
             graph->Reset(true);
             graph->RenderFile(Clip());
+            Insert(graph, insert);
             CEvent* handle = graph->GetEventHandle();
             graph->Run();
             CCompletion sink;
@@ -174,7 +208,28 @@ void PlayWrapper(benchmark::State& state) {
             break;
         }
 }
+void PlayWrapper(benchmark::State& state) {
+    Play(state, EInsert::None);
+}
 BENCHMARK(PlayWrapper)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void PlayDeInterlaceFilter(benchmark::State& state) {
+    Play(state, EInsert::DeInterlace);
+}
+BENCHMARK(PlayDeInterlaceFilter)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void PlayGstDeinterlace(benchmark::State& state) {
+    Play(state, EInsert::GstDeinterlace);
+}
+BENCHMARK(PlayGstDeinterlace)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->MeasureProcessCPUTime()

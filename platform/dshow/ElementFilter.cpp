@@ -71,6 +71,12 @@ CPadPin* CFilterCore::PinFor(GstPad* pad) {
     return raw;
 }
 
+void CFilterCore::AdoptPin(std::unique_ptr<CPadPin> pin) {
+    std::lock_guard guard(m_lock);
+    GstPad* pad = pin->Pad();
+    m_pins[pad] = std::move(pin);
+}
+
 HRESULT CFilterCore::EnumPins(IEnumPins** ppEnum) {
     if (!ppEnum)
         return E_POINTER;

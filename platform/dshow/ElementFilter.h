@@ -56,6 +56,8 @@ public:
 
     // The pin for one of the element's pads (made on first use).
     CPadPin* PinFor(GstPad* pad);
+    // Makes 'pin' the pin of its pad (for filters with pins of their own kind).
+    void AdoptPin(std::unique_ptr<CPadPin> pin);
     // The filter that owns an element, or null (looks through parent bins).
     static CFilterCore* FromElement(GstElement* element);
     // The pin of the top-level filter a pad belongs to, or null.
@@ -76,7 +78,7 @@ private:
 class CPadPin : public IPin, public IGstPadAccess {
 public:
     CPadPin(CFilterCore* core, GstPad* pad);
-    ~CPadPin();
+    ~CPadPin() override;
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
     ULONG AddRef() override { return m_core->Owner()->AddRef(); }

@@ -222,7 +222,10 @@ GstCaps* CapsFromMediaType(const AM_MEDIA_TYPE& mt) {
                 gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, n, d, nullptr);
             }
             if (vih2) {
-                bool interlaced = vih2->dwInterlaceFlags & AMINTERLACE_IsInterlaced;
+                // Frames shown only as whole frames (weave) are progressive here.
+                bool interlaced = (vih2->dwInterlaceFlags & AMINTERLACE_IsInterlaced) &&
+                                  (vih2->dwInterlaceFlags & AMINTERLACE_DisplayModeMask) !=
+                                      AMINTERLACE_DisplayModeWeaveOnly;
                 gst_caps_set_simple(caps, "interlace-mode", G_TYPE_STRING,
                                     interlaced ? "interleaved" : "progressive", nullptr);
                 if (interlaced)

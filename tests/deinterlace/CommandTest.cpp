@@ -122,6 +122,21 @@ TEST(DeinterlaceCommand, StrideFlipAndFieldOptions) {
     ExpectCommandMatchesEngine(CRun{&kFormats[5], 5, 4, 1, 0, 0, 0, -1, 7, true});
 }
 
+// Padded input lines come out as the packed lines of the same picture.
+TEST(DeinterlaceCommand, InputStrideSkipsThePadding) {
+    vtest::TempDir dir;
+    CRun r{&kFormats[1], 5, 4, 1, 1, 1};
+    std::string packed = Input(r), padded;
+    for (int y = 0; y < r.height; ++y)
+        padded += packed.substr(size_t(y * 15), 15) + "\x01";
+    vtest::WriteFile(dir.File("padded.raw"), padded);
+    std::vector<std::string> args = Arguments(r, dir.File("padded.raw"), dir.File("out.raw"));
+    args.insert(args.end() - 2, {"--in-stride", "16"});
+    vtest::ProcessResult p = vtest::RunVelotrax(args);
+    ASSERT_EQ(0, p.exitCode) << p.err;
+    EXPECT_TRUE(vtest::ReadFile(dir.File("out.raw")) == Expected(r, packed));
+}
+
 TEST(DeinterlaceCommand, DiagnosticsDrawTheSameTextAsTheEngine) {
     ASSERT_TRUE(CDiagnosticsOverlay::Instance().HasFont());
     ExpectCommandMatchesEngine(CRun{&kFormats[2], 64, 40, 1, 4, 1, 0, -1, 0, false, true});

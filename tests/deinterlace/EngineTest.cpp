@@ -274,6 +274,57 @@ TEST(Engine, RefusesBitCountsThatDoNotMatchTheSubtype) {
         }
 }
 
+// Lines padded to 4 bytes (RGB24 at widths not a multiple of 4, 16-bit
+// formats at odd widths) must come out as the engine makes the unpadded
+// frame, line for line, with every kernel set.
+TEST(Engine, PaddedLinesGiveTheRowsOfTheUnpaddedFrame) {
+    struct Case {
+        GUID subtype;
+        int width;
+    };
+    const Case cases[] = {{MEDIASUBTYPE_RGB24, 350}, {MEDIASUBTYPE_RGB24, 351},
+                          {MEDIASUBTYPE_RGB565, 33}, {MEDIASUBTYPE_RGB555, 35},
+                          {MEDIASUBTYPE_YUY2, 34},   {MEDIASUBTYPE_RGB32, 7}};
+    const int height = 9;
+    std::vector<const deint::CKernelSet*> sets = deint::WideKernelSets();
+    sets.push_back(&deint::ScalarKernels());
+    for (const Case& c : cases)
+        for (const deint::CKernelSet* kernels : sets)
+            for (DWORD method : {0u, 1u, 2u})
+                for (DWORD interpolation : {0u, 2u}) {
+                    const int row = c.width * deint_test::BitCountOf(c.subtype) / 8;
+                    const int stride = (row + 3) & ~3, outStride = stride + 8;
+                    std::vector<uint8_t> packed = RandomBytes(size_t(row * height), 9);
+                    std::vector<uint8_t> padded(size_t(stride * height), 0xEE);
+                    for (int y = 0; y < height; ++y)
+                        std::memcpy(&padded[size_t(y * stride)], &packed[size_t(y * row)],
+                                    size_t(row));
+                    auto run = [&](const std::vector<uint8_t>& in, long inStride, long outStride2,
+                                   size_t outBytes) {
+                        CDeInterlaceEngine engine;
+                        engine.SetKernels(*kernels);
+                        engine.SetInputType(MakeVideoType(c.subtype, c.width, height));
+                        engine.SetOutputType(MakeVideoType(c.subtype, c.width, height));
+                        engine.SetStrides(inStride, outStride2);
+                        engine.SetMethod(method);
+                        engine.SetInterpolation(interpolation);
+                        engine.SetSharpen(interpolation == 2 ? 3 : 0);
+                        std::vector<uint8_t> out(outBytes, 0x77);
+                        engine.ProcessFrame(0, {}, in.data(), out.data(), long(in.size()),
+                                            long(out.size()));
+                        return out;
+                    };
+                    std::vector<uint8_t> want = run(packed, 0, 0, packed.size());
+                    std::vector<uint8_t> got =
+                        run(padded, stride, outStride, size_t(outStride * height));
+                    for (int y = 0; y < height; ++y)
+                        ASSERT_EQ(0, std::memcmp(&want[size_t(y * row)],
+                                                 &got[size_t(y * outStride)], size_t(row)))
+                            << deint_test::BitCountOf(c.subtype) << " bits, width " << c.width
+                            << ", " << kernels->name << ", method " << method << ", row " << y;
+                }
+}
+
 TEST(Engine, ShortInputProcessesTheWholeLinesItHas) {
     CDeInterlaceEngine engine;
     engine.SetInputType(MakeVideoType(MEDIASUBTYPE_RGB24, 2, 6));

@@ -49,3 +49,10 @@ make_clip(audio.ogg "audiotestsrc num-buffers=94 samplesperbuffer=1024 ! audio/x
 make_clip(interlaced.mkv "${BAR} num-buffers=25
     ! video/x-raw,format=YUY2,width=320,height=240,framerate=25/1,interlace-mode=interleaved,field-order=top-field-first
     ! matroskamux ! filesink location=@OUT@")
+# Interlaced raw YUY2 whose two fields come from different moments: frames
+# 2k and 2k + 1 of a 50 fps bar clip woven together (top field from 2k),
+# 25 frames per second, 1 s. The bar of the bottom field lies 2 pixels
+# left of the top field's.
+make_clip(fields.mkv "${BAR} num-buffers=50
+    ! video/x-raw,format=YUY2,width=320,height=240,framerate=50/1
+    ! interlace field-pattern=1:1 top-field-first=true ! matroskamux ! filesink location=@OUT@")

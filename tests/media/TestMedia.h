@@ -35,6 +35,11 @@ inline std::string AudioOnly() {
 inline std::string Interlaced() {
     return Path("interlaced.mkv");
 }
+// Raw YUY2, interlaced, 320x240, 25 fps, 1 s; the top field of frame n shows
+// bar frame 2n, the bottom field bar frame 2n + 1 (2 pixels further left).
+inline std::string InterlacedFields() {
+    return Path("fields.mkv");
+}
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;

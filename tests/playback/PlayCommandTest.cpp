@@ -220,6 +220,26 @@ TEST(PlayCommandTest, PlayFailuresAndUsage) {
     }
     EXPECT_EQ(vtest::RunVelotrax({"play", "--headless", "--rate", "x", "f"}).exitCode, 2);
     EXPECT_EQ(vtest::RunVelotrax({"info"}).exitCode, 2);
+    for (const char* bad : {"5", "1,3", "2,2,6", "1,1,1,1", "x", ""}) {
+        auto result = vtest::RunVelotrax({"play", "--headless", "--deinterlace", bad, "f"});
+        EXPECT_EQ(result.exitCode, 2) << bad;
+        EXPECT_NE(result.err.find("--deinterlace takes"), std::string::npos) << result.err;
+    }
+}
+
+TEST(PlayCommandTest, DeinterlaceOptions) {
+    for (auto [spec, frame] : {std::pair{"1", 400000}, {"3,1", 200000}, {"4,2,3", 200000}}) {
+        auto info =
+            vtest::RunVelotrax({"info", "--deinterlace", spec, testmedia::InterlacedFields()});
+        ASSERT_EQ(info.exitCode, 0) << info.err;
+        auto values = KeyValues(info.out);
+        EXPECT_EQ(Number(values, "frame_duration"), frame) << spec;
+        EXPECT_EQ(Number(values, "interlaced"), 0) << spec;  // the renderer gets whole frames
+    }
+    auto play = vtest::RunVelotrax(
+        {"play", "--headless", "--deinterlace", "3,2,2", testmedia::InterlacedFields()});
+    EXPECT_EQ(play.exitCode, 0) << play.err;
+    EXPECT_EQ(play.out, "open-begin\nopen-done\nplay-end\n");
 }
 
 }  // namespace
