@@ -9,6 +9,7 @@
 #include "playback/DecoderConfig.h"
 #include "playback/PlayCtxStrings.h"
 #include "playback/VaNetworkReader.h"
+#include "playlist/ListFormats.h"
 #include "snapshot/VaSnapshot.h"
 #include "support/Exception.h"
 #include "support/Strings.h"
@@ -16,7 +17,7 @@
 namespace {
 
 bool IsPlayListExtension(const std::string& ext) {
-    return ext == "asx" || ext == "wvx";
+    return CListFormats::IsPlayListExtension(ext);
 }
 
 // The open failures that mean "there is no such file".

@@ -1,6 +1,7 @@
 #include "playlist/PlayList.h"
 
 #include "playlist/AsxReader.h"
+#include "playlist/ListFormats.h"
 #include "playlist/WaitCursor.h"
 #include "support/Exception.h"
 #include "support/Strings.h"
@@ -71,7 +72,12 @@ void CPlayList::Clear() {
 }
 
 void CPlayList::LoadFile(const std::string& path, const std::string& baseFolder) {
-    CAsxReader::LoadFile(*this, path, baseFolder);
+    // The extension tells the format: M3U, PLS and XSPF besides ASX and WVX.
+    CListFormats::EFormat format = CListFormats::FormatOfName(path);
+    if (format == CListFormats::EFormat::asx)
+        CAsxReader::LoadFile(*this, path, baseFolder);
+    else
+        CListFormats::LoadFile(*this, format, path, baseFolder);
 }
 
 void CPlayList::LoadXml(const std::string& text, const std::string& baseFolder) {

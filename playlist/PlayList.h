@@ -99,6 +99,7 @@ public:
 
 private:
     friend class CAsxReader;
+    friend class CListFormats;
 
     // The clip-file object for a path, shared by paths that differ only in case.
     CClipFile* GetClipFileFor(const std::string& path);

@@ -214,12 +214,14 @@ std::string ConsoleText(std::string text) {
 }
 
 int RunPlaylist(int argc, char** argv) {
-    CCommandLine cl("playlist", {"[OPTIONS] FILE|-"},
-                    "Lists the clips of an ASX/WVX playlist (a file, a URL, or - for standard\n"
-                    "input): index, list start, list end, file start, file end (100-ns units,\n"
-                    "-1 when unset), path, title and abstract, separated by tabs. For an XTL\n"
-                    "editing timeline: each clip's start and end on the timeline, its in-point\n"
-                    "and out-point in the source, the source and the clip's name.");
+    CCommandLine cl(
+        "playlist", {"[OPTIONS] FILE|-"},
+        "Lists the clips of an ASX/WVX, M3U/M3U8, PLS or XSPF playlist (a file, a URL,\n"
+        "or - for ASX on standard input): index, list start, list end, file start, file end "
+        "(100-ns units,\n"
+        "-1 when unset), path, title and abstract, separated by tabs. For an XTL\n"
+        "editing timeline: each clip's start and end on the timeline, its in-point\n"
+        "and out-point in the source, the source and the clip's name.");
     cl.AddOption({"base"}, "resolve relative references against DIR", "DIR");
     cl.AddOption({"json"}, "print a JSON array instead");
     cl.AddOption({"probe"}, "open each clip's file to learn its length");

@@ -205,6 +205,18 @@ TEST(PlayCommandTest, WindowUnderXvfbShowsTheVideoWhereTheModePutsIt) {
     }
 }
 
+TEST(PlayCommandTest, PlayAThreeClipM3uToItsEnd) {
+    vtest::TempDir dir;
+    std::string m3u = dir.File("show.m3u");
+    vtest::WriteFile(m3u, "#EXTM3U\r\n#EXTINF:-1,One\r\n" + testmedia::Video25() + "\r\n" +
+                              testmedia::AudioOnly() + "\r\n" + testmedia::Video30() + "\r\n");
+    auto result = vtest::RunVelotrax({"play", "--headless", m3u});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_LT(result.out.find("clip 1\n"), result.out.find("clip 2\n")) << result.out;
+    EXPECT_NE(result.out.find("clip 2\n"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.substr(result.out.size() - 9), "play-end\n");
+}
+
 TEST(PlayCommandTest, PlayFailuresAndUsage) {
     vtest::TempDir dir;
     auto missing = vtest::RunVelotrax({"play", "--headless", dir.File("none.webm")});

@@ -22,6 +22,18 @@ TEST(PlaylistCommand, ListsClipsTabSeparated) {
                          "1\t900000000\t-1\t20000000\t-1\thttp://host/b.wmv\t\t\n");
 }
 
+TEST(PlaylistCommand, ListsOtherFormatsInTheSameColumns) {
+    vtest::TempDir dir;
+    vtest::WriteFile(dir.File("list.m3u"), "#EXTM3U\n#EXTINF:90,First\nsub\\a.wmv\n");
+    vtest::WriteFile(dir.File("list.pls"),
+                     "[playlist]\nFile1=sub/a.wmv\nTitle1=First\nLength1=90\n");
+    for (const char* name : {"list.m3u", "list.pls"}) {
+        vtest::ProcessResult r = vtest::RunVelotrax({"playlist", dir.File(name)});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "0\t0\t900000000\t0\t900000000\t" + dir.Path() + "/sub/a.wmv\tFirst\t\n");
+    }
+}
+
 TEST(PlaylistCommand, ReadsStandardInputWithABaseAsJson) {
     vtest::ProcessResult r =
         vtest::RunVelotrax({"playlist", "--json", "--base", "/media", "-"}, kList);

@@ -1,0 +1,37 @@
+#pragma once
+// The playlists people keep besides ASX: M3U/M3U8, PLS and XSPF. Each is
+// read into the same clips as an ASX playlist (title, duration where the
+// list gives one, the reference resolved against the list's folder or URL).
+#include <string>
+#include <vector>
+
+#include "playlist/PlayList.h"
+
+class CListFormats {
+public:
+    enum class EFormat { asx, m3u, m3u8, pls, xspf };
+
+    // The format a playlist's name says (its extension); asx for anything else.
+    static EFormat FormatOfName(const std::string& name);
+    // True for the extensions of every playlist format (asx, wvx, m3u, m3u8, pls, xspf).
+    static bool IsPlayListExtension(const std::string& lowerCaseExtension);
+
+    // One entry as a list gives it.
+    struct CEntry {
+        std::string reference;
+        std::string title;
+        REFERENCE_TIME duration = -1;  // -1: not given
+    };
+    // The entries of a list's text; HRESULT_BAD_FORMAT with the reason when
+    // the text is not such a list.
+    static std::vector<CEntry> ReadM3u(std::string text, bool utf8);
+    static std::vector<CEntry> ReadPls(std::string text);
+    static std::vector<CEntry> ReadXspf(const std::string& text);
+
+    // Loads a list of the given format from a path or URL into 'list' (the
+    // body of CPlayList::LoadFile for these formats).
+    static void LoadFile(CPlayList& list, EFormat format, const std::string& path,
+                         const std::string& baseFolder);
+    // Clears the list, appends a clip per entry and selects the first clip.
+    static void Fill(CPlayList& list, const std::vector<CEntry>& entries);
+};
