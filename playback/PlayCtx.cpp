@@ -28,9 +28,10 @@ bool IsNotFoundError(HRESULT hr) {
 
 }  // namespace
 
-bool CPlayCtx::LockFor(CSingleLock<CMutex>& lock, DWORD timeoutMs) {
+void CPlayCtx::LockFor(CSingleLock<CMutex>& lock, DWORD timeoutMs) {
     // The uncontended case takes the plain path, which thread checkers follow.
-    return lock.Lock(0) || lock.Lock(timeoutMs);
+    if (!lock.Lock(0) && !lock.Lock(timeoutMs))
+        ThrowHResult(HRESULT_TIMEOUT);
 }
 
 // ---------------------------------------------------------------- worker sink
@@ -49,12 +50,13 @@ CPlayCtx::CPlayCtx() : m_thread(*this) {
 }
 
 CPlayCtx::~CPlayCtx() {
+    // The worker and the sync object go before the members they use; then
+    // the lock is free for removing the playlist.
+    m_thread.Quit();
     try {
         RemovePlayList();
     } catch (...) {
     }
-    // The worker and the sync object go before the members they use.
-    m_thread.Quit();
     m_syncWnd.reset();
     try {
         m_graph->SetBuilderCallbackOwner(nullptr);
@@ -76,8 +78,15 @@ void CPlayCtx::Shutdown() {
     // go: it posts to the one and reads the other.
     m_thread.Quit();
     CSingleLock lock(m_lock);
-    LockFor(lock, kShutdownLockTimeout);
+    if (!lock.Lock(0))
+        lock.Lock(kShutdownLockTimeout);
+    // With the worker gone nothing posts any more: the sync object goes
+    // also when the lock stayed busy.
     m_syncWnd.reset();
+}
+
+void CPlayCtx::UnblockWorker() {
+    m_graph->AbortGraph();
 }
 
 void CPlayCtx::PostSync(int32_t code, intptr_t param) {
@@ -90,12 +99,11 @@ void CPlayCtx::OnSyncMessage(int32_t code, intptr_t param) {
         case SYNC_PLAY_END:
             OnPlayEnd(param != 0);
             break;
-        case SYNC_CLIP_END: {
-            CSingleLock lock(m_lock, true);
-            if (m_playList)
-                m_playList->CheckClipEnd(false);
+        case SYNC_CLIP_END:
+            // The last clip failed to open: nothing plays that could end.
+            if (StepPlayList(true) == 3 && GetState() == PlayNone && m_notify)
+                m_notify->OnPlayEnd(this);
             break;
-        }
         case SYNC_SEEK_DONE:
             if (m_pauseAfterSeek) {
                 m_pauseAfterSeek = false;
@@ -125,7 +133,7 @@ void CPlayCtx::Notify(int32_t code, int32_t param) {
 
 void CPlayCtx::Open(const std::string& name) {
     CSingleLock lock(m_lock);
-    LockFor(lock, kOpenLockTimeout);  // opening goes on without the lock after the time-out
+    LockFor(lock, kOpenLockTimeout);
     std::string ext = va::ToLowerAscii(va::GetExtension(name));
     if (IsPlayListExtension(ext)) {
         if (!m_playList)

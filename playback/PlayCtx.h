@@ -202,6 +202,7 @@ private:
     CEvent* AttachGraphEvents() override;
     void PumpGraphEvents() override;
     void Poll() override;
+    void UnblockWorker() override;
     // Makes a due pending seek; true when it is done (worker, under the lock).
     bool CompletePendingSeek();
 
@@ -222,12 +223,18 @@ private:
     void ApplySelectionStop(REFERENCE_TIME stop);
     void UpdatePollInterval();
     void OnPlayEnd(bool fromGraph);
+    // Moves the playlist on (the clip-end check, or the next clip) under the
+    // lock; a clip that cannot be opened is reported and passed over.
+    // Returns the playlist's answer.
+    int StepPlayList(bool clipEnd);
     [[noreturn]] void ThrowOpenError(const std::string& name);
     void SetState(PlayState state) { m_state.store(state); }
     void ConfigureDeinterlace(IBaseFilter* filter, bool refresh);
     bool InsertDeinterlaceFilter();
     void RemoveDeinterlaceFilter(IBaseFilter* filter);
-    static bool LockFor(CSingleLock<CMutex>& lock, DWORD timeoutMs);
+    // Takes the lock within the time-out or throws HRESULT_TIMEOUT: nothing
+    // the lock guards is touched without it.
+    static void LockFor(CSingleLock<CMutex>& lock, DWORD timeoutMs);
 
     IPlayNotify* m_notify = nullptr;
     CVaFilterGraph m_graph;
@@ -254,6 +261,13 @@ private:
     int32_t m_deinterlaceInterpolate = 0;
     int32_t m_deinterlaceSharpen = 0;
     CPlayListHandler m_handler{this};
+    // How the play went before a playlist clip failed to open.
+    struct CClipFailure {
+        bool active = false;
+        bool running = false;
+        double rate = 1.0;
+    };
+    CClipFailure m_clipFailed;
     // Last: the worker goes before the members it reads.
     CPlayCtxThread m_thread;
 };

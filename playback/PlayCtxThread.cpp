@@ -20,8 +20,14 @@ void CPlayCtxThread::Quit() {
         return;
     m_quit.Set();
     // The worker reads the owner's members until it leaves: the owner must
-    // not go before it did.
-    m_threadEnded.Wait(INFINITE);
+    // not go before it did. A worker stuck in a graph call is freed first.
+    if (!m_threadEnded.Wait(kQuitTimeout)) {
+        try {
+            m_client.UnblockWorker();
+        } catch (...) {
+        }
+        m_threadEnded.Wait(INFINITE);
+    }
     m_thread.join();
     m_attached.store(false);
 }

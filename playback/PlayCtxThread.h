@@ -22,12 +22,17 @@ public:
         virtual void PumpGraphEvents() = 0;
         // The wait timed out: watch the position.
         virtual void Poll() = 0;
+        // The worker did not leave in time: cut it loose from whatever call
+        // into the graph holds it (any thread).
+        virtual void UnblockWorker() {}
 
     protected:
         virtual ~IClient() = default;
     };
 
     static constexpr DWORD kAcknowledgeTimeout = 3000;
+    // How long Quit waits before it unblocks the worker.
+    static constexpr DWORD kQuitTimeout = 3000;
 
     explicit CPlayCtxThread(IClient& client);
     // Ends the thread when it still runs.
@@ -38,7 +43,9 @@ public:
     // Starts the worker (once).
     void Start();
     bool IsStarted() const { return m_thread.joinable(); }
-    // Tells the worker to quit, waits for its thread-ended event and joins it.
+    // Tells the worker to quit and waits for its thread-ended event; a
+    // worker still busy after kQuitTimeout is unblocked through the client
+    // first. Then joins it.
     void Quit();
 
     // The commands; each waits for the acknowledgement.

@@ -65,29 +65,49 @@ bool CPlayCtx::CompletePendingSeek() {
 // ---------------------------------------------------------------- end of media
 
 void CPlayCtx::OnPlayEnd(bool fromGraph) {
-    if (fromGraph && m_playList) {
-        CSingleLock lock(m_lock, true);
-        if (m_playList && m_playList->NextClip() != 3)
-            return;
-    }
+    if (fromGraph && m_playList && StepPlayList(false) != 3)
+        return;
     if (m_notify)
         m_notify->OnPlayEnd(this);
+}
+
+int CPlayCtx::StepPlayList(bool clipEnd) {
+    CSingleLock lock(m_lock, true);
+    for (bool first = true;; first = false) {
+        if (!m_playList)
+            return 3;
+        int before = m_playList->GetCurrentClip();
+        try {
+            return first && clipEnd ? m_playList->CheckClipEnd(false) : m_playList->NextClip();
+        } catch (const CException& e) {
+            // Opening notified PN_OPEN_FAILED; the user learns why, and the
+            // play goes on with the next clip (the failed one is current now).
+            if (!m_playList || m_playList->GetCurrentClip() == before)
+                throw;
+            ReportException(e);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- playlist handler
 
 void CPlayCtx::OpenClip(const std::string& file) {
-    bool wasRunning = GetState() == PlayRunning;
-    double rate = GetRate();
+    // After a clip that failed to open, the next one carries on as the
+    // play was before it.
+    bool failedBefore = GetState() == PlayNone && m_clipFailed.active;
+    bool wasRunning = failedBefore ? m_clipFailed.running : GetState() == PlayRunning;
+    double rate = failedBefore ? m_clipFailed.rate : GetRate();
     Unrender();
     try {
         Notify(PN_OPEN_BEGIN, va::IsUrl(file) ? 1 : 0);
         RenderMediaSource(file);
         AfterRender();
     } catch (...) {
+        m_clipFailed = {true, wasRunning, rate};
         Notify(PN_OPEN_FAILED, 0);
         ThrowOpenError(file);
     }
+    m_clipFailed = {};
     Notify(PN_OPEN_DONE, 0);
     SetRate(rate);
     RunOrPause(wasRunning);

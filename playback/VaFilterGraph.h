@@ -103,9 +103,14 @@ public:
     void Pause();
     void Stop();
     void StopWhenReady();
+    // Halts the graph from any thread: calls blocked in it return, and the
+    // graph is of no further use (for shutting down a stuck worker).
+    void AbortGraph();
     // 1 stopped, 2 paused, 3 running; 0 while a change is still running.
     int GetState();
     HRESULT WaitForState();
+    // The state the graph is in or changing to (1 to 3).
+    int GetTargetState();
     // 3 runs, 2 pauses, anything else stops; nothing when already there.
     void SetState(int state);
     REFERENCE_TIME GetDuration();

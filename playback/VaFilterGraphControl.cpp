@@ -33,6 +33,12 @@ void CVaFilterGraphRep::StopWhenReady() {
     CheckHResult(RequireControl()->StopWhenReady());
 }
 
+void CVaFilterGraphRep::AbortGraph() {
+    CComPtr<IGraphBuilder> graph = m_graph;
+    if (graph)
+        graph->Abort();
+}
+
 int CVaFilterGraphRep::GetState() {
     OAFilterState state = State_Stopped;
     HRESULT hr = CheckHResult(RequireControl()->GetState(0, &state));
@@ -41,9 +47,27 @@ int CVaFilterGraphRep::GetState() {
     return static_cast<int>(state) + 1;
 }
 
+// The graph bounds each wait; a change still running afterwards is waited
+// for again as long as the position moved meanwhile.
 HRESULT CVaFilterGraphRep::WaitForState() {
+    IMediaControl* control = RequireControl();
+    REFERENCE_TIME last = -1;
+    for (;;) {
+        OAFilterState state = State_Stopped;
+        HRESULT hr = CheckHResult(control->GetState(static_cast<LONG>(INFINITE), &state));
+        if (hr != VFW_S_STATE_INTERMEDIATE)
+            return hr;
+        LONGLONG position = -1;
+        if (!m_seeking || FAILED(m_seeking->GetCurrentPosition(&position)) || position == last)
+            return hr;
+        last = position;
+    }
+}
+
+int CVaFilterGraphRep::GetTargetState() {
     OAFilterState state = State_Stopped;
-    return CheckHResult(RequireControl()->GetState(static_cast<LONG>(INFINITE), &state));
+    CheckHResult(RequireControl()->GetState(0, &state));
+    return static_cast<int>(state) + 1;
 }
 
 void CVaFilterGraphRep::SetState(int state) {
@@ -112,6 +136,9 @@ bool CVaFilterGraphRep::SetRate(double rate) {
         if (state == 0) {
             WaitForState();
             state = GetState();
+            // Still changing: put back the state it was changing to.
+            if (state == 0)
+                state = GetTargetState();
         }
         rememberedState = state;
         Stop();

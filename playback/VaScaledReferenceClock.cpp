@@ -18,12 +18,45 @@ CVaScaledReferenceClock::CVaScaledReferenceClock(double rate, IReferenceClock* i
 CVaScaledReferenceClock::~CVaScaledReferenceClock() = default;
 
 void CVaScaledReferenceClock::SetRate(double rate) {
-    if (rate > 0) {
-        // Truncation applies to the floating-point product.
-        double product = rate * 100.0;
-        if (product >= 1.0 && product < 2147483647.0)
-            m_percent.store(static_cast<int32_t>(product));
+    if (!(rate > 0))
+        return;
+    // Truncation applies to the floating-point product.
+    double product = rate * 100.0;
+    if (!(product >= 1.0 && product < 2147483647.0))
+        return;
+    auto percent = static_cast<int32_t>(product);
+    // The first rate sets the plain mapping (scaled = inner * percent / 100);
+    // later ones rebase at the inner clock's present time.
+    REFERENCE_TIME now = 0;
+    IReferenceClock* inner = m_inner.Get();
+    bool rebase = m_rated && inner && SUCCEEDED(inner->GetTime(&now));
+    {
+        std::lock_guard guard(m_baseLock);
+        if (rebase) {
+            m_base.scaled = ToScaled(now, m_base);
+            m_base.inner = now;
+        }
+        m_base.percent = percent;
     }
+    m_percent.store(percent);
+    m_rated = true;
+}
+
+CVaScaledReferenceClock::CBase CVaScaledReferenceClock::Base() const {
+    std::lock_guard guard(m_baseLock);
+    return m_base;
+}
+
+REFERENCE_TIME CVaScaledReferenceClock::ToScaled(REFERENCE_TIME inner, const CBase& base) const {
+    REFERENCE_TIME delta = inner - base.inner;
+    return delta >= 0 ? base.scaled + Scale(delta, base.percent)
+                      : base.scaled - Scale(-delta, base.percent);
+}
+
+REFERENCE_TIME CVaScaledReferenceClock::ToInner(REFERENCE_TIME scaled, const CBase& base) const {
+    REFERENCE_TIME delta = scaled - base.scaled;
+    return delta >= 0 ? base.inner + Unscale(delta, base.percent)
+                      : base.inner - Unscale(-delta, base.percent);
 }
 
 void CVaScaledReferenceClock::ReleaseInnerClock() {
@@ -62,7 +95,7 @@ HRESULT CVaScaledReferenceClock::GetTime(REFERENCE_TIME* pTime) {
         return E_POINTER;
     HRESULT hr = inner->GetTime(pTime);
     if (SUCCEEDED(hr) && pTime)
-        *pTime = Scale(*pTime, m_percent.load());
+        *pTime = ToScaled(*pTime, Base());
     return hr;
 }
 
@@ -73,7 +106,7 @@ HRESULT CVaScaledReferenceClock::AdviseTime(REFERENCE_TIME baseTime, REFERENCE_T
         return E_POINTER;
     REFERENCE_TIME target = static_cast<REFERENCE_TIME>(static_cast<uint64_t>(baseTime) +
                                                         static_cast<uint64_t>(streamTime));
-    return inner->AdviseTime(Unscale(target, m_percent.load()), 0, hEvent, pdwAdviseCookie);
+    return inner->AdviseTime(ToInner(target, Base()), 0, hEvent, pdwAdviseCookie);
 }
 
 HRESULT CVaScaledReferenceClock::AdvisePeriodic(REFERENCE_TIME startTime, REFERENCE_TIME periodTime,
@@ -81,8 +114,8 @@ HRESULT CVaScaledReferenceClock::AdvisePeriodic(REFERENCE_TIME startTime, REFERE
     IReferenceClock* inner = m_inner.Get();
     if (!inner)
         return E_POINTER;
-    int32_t percent = m_percent.load();
-    return inner->AdvisePeriodic(Unscale(startTime, percent), Unscale(periodTime, percent),
+    CBase base = Base();
+    return inner->AdvisePeriodic(ToInner(startTime, base), Unscale(periodTime, base.percent),
                                  hSemaphore, pdwAdviseCookie);
 }
 

@@ -5,10 +5,12 @@
 // percentage of normal speed. Used for rates the graph's seeking refuses.
 //
 // The clock is owned by the graph wrapper and is not reference counted:
-// AddRef and Release do nothing. Its rate changes only while the graph is
-// stopped, because the scaled time jumps when the percentage changes.
+// AddRef and Release do nothing. A rate change rebases the clock: its time
+// stays continuous at the change and runs on at the new percentage, so a
+// clock's time never falls when the rate is lowered.
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/com/ComPtr.h"
 #include "platform/dshow/DShow.h"
@@ -26,6 +28,7 @@ public:
 
     // A positive rate becomes a percentage truncated towards zero (0.29 is
     // 28 %, because 0.29 * 100 is just below 29); a rate <= 0 is ignored.
+    // Scaled time goes on from where it was at the change.
     void SetRate(double rate);
     double GetRate() const { return m_percent.load() / 100.0; }
     int32_t GetRatePercent() const { return m_percent.load(); }
@@ -52,7 +55,20 @@ public:
     static REFERENCE_TIME Unscale(REFERENCE_TIME t, int32_t percent);
 
 private:
+    // The time base: scaled time = m_baseScaled + scale(inner - m_baseInner).
+    struct CBase {
+        REFERENCE_TIME inner = 0;
+        REFERENCE_TIME scaled = 0;
+        int32_t percent = 100;
+    };
+    CBase Base() const;
+    REFERENCE_TIME ToScaled(REFERENCE_TIME inner, const CBase& base) const;
+    REFERENCE_TIME ToInner(REFERENCE_TIME scaled, const CBase& base) const;
+
     CComPtr<IReferenceClock> m_inner;
-    // Read once per call by the streaming and clock threads.
+    // Streaming and clock threads read the base while the rate may change.
+    mutable std::mutex m_baseLock;
+    CBase m_base;
+    bool m_rated = false;
     std::atomic<int32_t> m_percent{100};
 };

@@ -264,17 +264,19 @@ int RunPlay(int argc, char** argv) {
         sinceProgress.start();
         QTimer progress;
         QObject::connect(&progress, &QTimer::timeout, [&] {
+            // A position that cannot be read is no progress either.
+            REFERENCE_TIME position = lastPosition;
             ReportExceptions([&] {
                 PrintProgress(ctx);
-                REFERENCE_TIME position = ctx.GetPosition();
-                if (position != lastPosition) {
-                    lastPosition = position;
-                    sinceProgress.restart();
-                } else if (sinceProgress.elapsed() > kStallMs) {
-                    std::fprintf(stderr, "velotrax: playback stopped making progress\n");
-                    QCoreApplication::exit(kExitFailure);
-                }
+                position = ctx.GetPosition();
             });
+            if (position != lastPosition) {
+                lastPosition = position;
+                sinceProgress.restart();
+            } else if (sinceProgress.elapsed() > kStallMs) {
+                std::fprintf(stderr, "velotrax: playback stopped making progress\n");
+                QCoreApplication::exit(kExitFailure);
+            }
         });
         progress.start(500);
         QTimer clipWatch;

@@ -1,14 +1,24 @@
 #include "platform/dshow/ClockAdapter.h"
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <thread>
 
 #include "platform/sync/Sync.h"
 
+// The adapter's state lives apart from the GObject and is shared with its
+// timer thread, which may outlive the object by the few instructions it
+// takes to leave when the last reference was dropped on that thread.
+//
+// The source clock is only called while a use is registered (m_users);
+// detaching waits until every use has ended, so a source is never called
+// after DetachClockAdapter returned, and its owner may delete it then.
+
 namespace {
 
-// One wait in progress on the adapter.
+// One synchronous wait in progress on the adapter.
 struct CWait {
     CEvent event{false};
     std::atomic<bool> unscheduled{false};
@@ -16,10 +26,22 @@ struct CWait {
 
 struct CAdapterState {
     std::mutex lock;
+    std::condition_variable idle;       // users dropped to 0
     IReferenceClock* source = nullptr;  // counted
-    GstClockTime last = 0;
+    int users = 0;                      // calls into the source in progress
+    GstClockTime last = 0;              // the adapter's time last answered
+    int64_t offset = 0;                 // adapter time = source time + offset (ns)
     std::map<GstClockEntry*, std::shared_ptr<CWait>> waits;
+    // Asynchronous waits, each holding a reference to its entry, served by
+    // one timer thread in time order.
+    std::multimap<GstClockTime, GstClockEntry*> timers;
+    CEvent wake{false};
+    bool stopping = false;
+    std::thread timer;
+    GWeakRef clock;
 };
+
+using CStatePtr = std::shared_ptr<CAdapterState>;
 
 }  // namespace
 
@@ -28,30 +50,78 @@ G_BEGIN_DECLS
 G_DECLARE_FINAL_TYPE(VaRefClock, va_ref_clock, VA, REF_CLOCK, GstClock)
 struct _VaRefClock {
     GstClock parent;
-    CAdapterState* state;
+    CStatePtr* state;
 };
 G_DEFINE_TYPE(VaRefClock, va_ref_clock, GST_TYPE_CLOCK)
 G_END_DECLS
 
 namespace {
 
-// The source's time in ns (never going back); false once detached.
+CAdapterState* StateOf(GstClock* clock) {
+    return VA_REF_CLOCK(clock)->state->get();
+}
+
+// A registered use of the source: holds it against detaching.
+class CSourceUse {
+public:
+    explicit CSourceUse(CAdapterState* s) : m_state(s) {
+        std::lock_guard guard(s->lock);
+        m_source = s->source;
+        if (m_source)
+            ++s->users;
+    }
+    ~CSourceUse() {
+        if (!m_source)
+            return;
+        std::lock_guard guard(m_state->lock);
+        if (--m_state->users == 0)
+            m_state->idle.notify_all();
+    }
+    CSourceUse(const CSourceUse&) = delete;
+    CSourceUse& operator=(const CSourceUse&) = delete;
+    IReferenceClock* operator->() const { return m_source; }
+    explicit operator bool() const { return m_source != nullptr; }
+
+private:
+    CAdapterState* m_state;
+    IReferenceClock* m_source;
+};
+
+// The adapter's time in ns. It never goes back: when the source's time
+// falls (a clock retuned or replaced under us), the adapter rebases and
+// runs on from where it was instead of standing still until the source
+// catches up.
 GstClockTime ReadTime(CAdapterState* s) {
     std::lock_guard guard(s->lock);
     if (s->source) {
         REFERENCE_TIME t = 0;
         if (SUCCEEDED(s->source->GetTime(&t)) && t >= 0) {
-            GstClockTime ns = GstClockTime(t) * 100;
-            if (ns > s->last)
-                s->last = ns;
+            int64_t ns = int64_t(t) * 100 + s->offset;
+            if (ns < int64_t(s->last)) {
+                s->offset += int64_t(s->last) - ns;
+                ns = int64_t(s->last);
+            }
+            s->last = GstClockTime(ns);
         }
     }
     return s->last;
 }
 
+// The source's time (100 ns) at which the adapter reaches target.
+REFERENCE_TIME SourceTimeFor(CAdapterState* s, GstClockTime target) {
+    std::lock_guard guard(s->lock);
+    int64_t ns = int64_t(target) - s->offset;
+    return ns <= 0 ? 0 : REFERENCE_TIME((ns + 99) / 100);
+}
+
+bool Detached(CAdapterState* s) {
+    std::lock_guard guard(s->lock);
+    return !s->source;
+}
+
 GstClockTime AdapterInternalTime(GstClock* clock) {
     try {
-        return ReadTime(VA_REF_CLOCK(clock)->state);
+        return ReadTime(StateOf(clock));
     } catch (...) {
         return 0;
     }
@@ -66,9 +136,8 @@ bool EntryUnscheduled(GstClockEntry* entry) {
 }
 
 // Waits until the source reaches target or the entry is unscheduled.
-GstClockReturn WaitUntil(VaRefClock* self, GstClockEntry* entry, GstClockTime target,
+GstClockReturn WaitUntil(CAdapterState* s, GstClockEntry* entry, GstClockTime target,
                          GstClockTimeDiff* jitter) {
-    CAdapterState* s = self->state;
     GstClockTime now = ReadTime(s);
     if (jitter)
         *jitter = GST_CLOCK_DIFF(target, now);
@@ -76,38 +145,31 @@ GstClockReturn WaitUntil(VaRefClock* self, GstClockEntry* entry, GstClockTime ta
         return GST_CLOCK_EARLY;
 
     auto wait = std::make_shared<CWait>();
-    DWORD_PTR cookie = 0;
-    CComPtr<IReferenceClock> source;
     {
         std::lock_guard guard(s->lock);
         s->waits[entry] = wait;
-        source = s->source;
-    }
-    if (source) {
-        REFERENCE_TIME due = REFERENCE_TIME((target + 99) / 100);
-        if (FAILED(source->AdviseTime(due, 0, &wait->event, &cookie)))
-            cookie = 0;
     }
     GstClockReturn result = GST_CLOCK_OK;
-    for (;;) {
-        if (wait->unscheduled || EntryUnscheduled(entry)) {
-            result = GST_CLOCK_UNSCHEDULED;
-            break;
+    {
+        CSourceUse source(s);
+        DWORD_PTR cookie = 0;
+        if (source &&
+            FAILED(source->AdviseTime(SourceTimeFor(s, target), 0, &wait->event, &cookie)))
+            cookie = 0;
+        for (;;) {
+            if (wait->unscheduled || EntryUnscheduled(entry)) {
+                result = GST_CLOCK_UNSCHEDULED;
+                break;
+            }
+            if (ReadTime(s) >= target || Detached(s))
+                break;  // due, or detached: nothing will ever fire
+            // The advice normally wakes us; the bound guards against a clock
+            // that never fires or a wait that was set up too late.
+            wait->event.Wait(cookie ? 50 : 5);
         }
-        now = ReadTime(s);
-        if (now >= target)
-            break;
-        {
-            std::lock_guard guard(s->lock);
-            if (!s->source)
-                break;  // detached: nothing will ever fire
-        }
-        // The advice normally wakes us; the bound guards against a clock
-        // that never fires or a wait that was set up too late.
-        wait->event.Wait(cookie ? 50 : 5);
+        if (cookie)
+            source->Unadvise(cookie);
     }
-    if (cookie && source)
-        source->Unadvise(cookie);
     {
         std::lock_guard guard(s->lock);
         auto it = s->waits.find(entry);
@@ -121,39 +183,83 @@ GstClockReturn WaitUntil(VaRefClock* self, GstClockEntry* entry, GstClockTime ta
 
 GstClockReturn AdapterWait(GstClock* clock, GstClockEntry* entry, GstClockTimeDiff* jitter) {
     try {
-        return WaitUntil(VA_REF_CLOCK(clock), entry, GST_CLOCK_ENTRY_TIME(entry), jitter);
+        return WaitUntil(StateOf(clock), entry, GST_CLOCK_ENTRY_TIME(entry), jitter);
     } catch (...) {
         return GST_CLOCK_ERROR;
     }
 }
 
-GstClockReturn AdapterWaitAsync(GstClock* clock, GstClockEntry* entry) {
-    try {
-        gst_object_ref(clock);
-        gst_clock_id_ref(entry);
-        std::thread([clock, entry] {
-            auto* self = VA_REF_CLOCK(clock);
-            GstClockTime target = GST_CLOCK_ENTRY_TIME(entry);
-            for (;;) {
-                GstClockReturn r = WaitUntil(self, entry, target, nullptr);
-                if (r == GST_CLOCK_UNSCHEDULED || EntryUnscheduled(entry))
-                    break;
+// The timer thread: fires the asynchronous waits in time order until the
+// adapter goes.
+void TimerLoop(CStatePtr state) {
+    CAdapterState* s = state.get();
+    CEvent alarm{false};
+    for (;;) {
+        GstClockEntry* entry = nullptr;
+        GstClockTime target = 0;
+        {
+            std::lock_guard guard(s->lock);
+            if (s->stopping)
+                return;
+            if (!s->timers.empty()) {
+                target = s->timers.begin()->first;
+                entry = s->timers.begin()->second;
+            }
+        }
+        if (!entry) {
+            s->wake.Wait(1000);
+            continue;
+        }
+        if (ReadTime(s) < target && !Detached(s)) {
+            CSourceUse source(s);
+            DWORD_PTR cookie = 0;
+            if (source && FAILED(source->AdviseTime(SourceTimeFor(s, target), 0, &alarm, &cookie)))
+                cookie = 0;
+            CEvent* events[2] = {&s->wake, &alarm};
+            WaitForMultipleObjects(2, events, false, cookie ? 50 : 5);
+            if (cookie)
+                source->Unadvise(cookie);
+            continue;  // look again: the queue may have changed
+        }
+        // Due (or detached: every wait ends at once). Take the entry out,
+        // unless it was unscheduled meanwhile.
+        {
+            std::lock_guard guard(s->lock);
+            auto it = std::find_if(s->timers.begin(), s->timers.end(),
+                                   [&](const auto& t) { return t.second == entry; });
+            if (it == s->timers.end())
+                continue;
+            s->timers.erase(it);
+        }
+        bool again = false;
+        if (!EntryUnscheduled(entry)) {
+            if (GstClock* clock = static_cast<GstClock*>(g_weak_ref_get(&s->clock))) {
                 if (entry->func)
                     entry->func(clock, target, entry, entry->user_data);
-                if (entry->type != GST_CLOCK_ENTRY_PERIODIC || entry->interval == 0)
-                    break;
-                target += entry->interval;
-                bool detached;
-                {
-                    std::lock_guard guard(self->state->lock);
-                    detached = !self->state->source;
-                }
-                if (detached)
-                    break;
+                again = entry->type == GST_CLOCK_ENTRY_PERIODIC && entry->interval > 0 &&
+                        !EntryUnscheduled(entry) && !Detached(s);
+                gst_object_unref(clock);  // may finalize the adapter, on this thread
             }
+        }
+        std::lock_guard guard(s->lock);
+        if (again && !s->stopping)
+            s->timers.emplace(target + entry->interval, entry);
+        else
             gst_clock_id_unref(entry);
-            gst_object_unref(clock);
-        }).detach();
+    }
+}
+
+GstClockReturn AdapterWaitAsync(GstClock* clock, GstClockEntry* entry) {
+    try {
+        CStatePtr& state = *VA_REF_CLOCK(clock)->state;
+        std::lock_guard guard(state->lock);
+        if (state->stopping)
+            return GST_CLOCK_ERROR;
+        if (!state->timer.joinable())
+            state->timer = std::thread(TimerLoop, state);
+        state->timers.emplace(GST_CLOCK_ENTRY_TIME(entry),
+                              GST_CLOCK_ENTRY(gst_clock_id_ref(entry)));
+        state->wake.Set();
         return GST_CLOCK_OK;
     } catch (...) {
         return GST_CLOCK_ERROR;
@@ -162,24 +268,71 @@ GstClockReturn AdapterWaitAsync(GstClock* clock, GstClockEntry* entry) {
 
 void AdapterUnschedule(GstClock* clock, GstClockEntry* entry) {
     try {
-        CAdapterState* s = VA_REF_CLOCK(clock)->state;
-        std::lock_guard guard(s->lock);
-        auto it = s->waits.find(entry);
-        if (it != s->waits.end()) {
-            it->second->unscheduled = true;
-            it->second->event.Set();
+        CAdapterState* s = StateOf(clock);
+        GstClockEntry* dropped = nullptr;
+        {
+            std::lock_guard guard(s->lock);
+            auto it = s->waits.find(entry);
+            if (it != s->waits.end()) {
+                it->second->unscheduled = true;
+                it->second->event.Set();
+            }
+            auto timer = std::find_if(s->timers.begin(), s->timers.end(),
+                                      [&](const auto& t) { return t.second == entry; });
+            if (timer != s->timers.end()) {
+                dropped = timer->second;
+                s->timers.erase(timer);
+            }
+            s->wake.Set();
         }
+        if (dropped)
+            gst_clock_id_unref(dropped);
     } catch (...) {
     }
+}
+
+// Cuts the source loose and waits until no call into it is in progress.
+IReferenceClock* TakeSource(CAdapterState* s) {
+    std::unique_lock guard(s->lock);
+    IReferenceClock* source = s->source;
+    s->source = nullptr;
+    for (auto& [entry, wait] : s->waits)
+        wait->event.Set();
+    s->wake.Set();
+    s->idle.wait(guard, [s] { return s->users == 0; });
+    return source;
 }
 
 void AdapterFinalize(GObject* object) {
     auto* self = VA_REF_CLOCK(object);
     if (self->state) {
-        if (self->state->source)
-            self->state->source->Release();
+        CStatePtr state = *self->state;
         delete self->state;
         self->state = nullptr;
+        CAdapterState* s = state.get();
+        if (IReferenceClock* source = TakeSource(s))
+            source->Release();
+        std::vector<GstClockEntry*> left;
+        {
+            std::lock_guard guard(s->lock);
+            s->stopping = true;
+            s->wake.Set();
+            for (auto& [time, entry] : s->timers)
+                left.push_back(entry);
+            s->timers.clear();
+        }
+        // The last reference may go on the timer thread itself, after a
+        // callback: then the thread leaves by itself and keeps the state
+        // alive until it did.
+        if (s->timer.joinable()) {
+            if (s->timer.get_id() == std::this_thread::get_id())
+                s->timer.detach();
+            else
+                s->timer.join();
+        }
+        for (GstClockEntry* entry : left)
+            gst_clock_id_unref(entry);
+        g_weak_ref_clear(&s->clock);
     }
     G_OBJECT_CLASS(va_ref_clock_parent_class)->finalize(object);
 }
@@ -197,7 +350,8 @@ static void va_ref_clock_class_init(VaRefClockClass* klass) {
 }
 
 static void va_ref_clock_init(VaRefClock* self) {
-    self->state = new CAdapterState();
+    self->state = new CStatePtr(std::make_shared<CAdapterState>());
+    g_weak_ref_init(&(*self->state)->clock, self);
     GST_OBJECT_FLAG_SET(
         self, GST_CLOCK_FLAG_CAN_DO_SINGLE_SYNC | GST_CLOCK_FLAG_CAN_DO_SINGLE_ASYNC |
                   GST_CLOCK_FLAG_CAN_DO_PERIODIC_SYNC | GST_CLOCK_FLAG_CAN_DO_PERIODIC_ASYNC);
@@ -210,8 +364,8 @@ GstClock* CreateClockAdapter(IReferenceClock* clock) {
     gst_object_ref_sink(adapter);
     if (clock) {
         clock->AddRef();
-        adapter->state->source = clock;
-        ReadTime(adapter->state);
+        (*adapter->state)->source = clock;
+        ReadTime(adapter->state->get());
     }
     return GST_CLOCK(adapter);
 }
@@ -219,23 +373,14 @@ GstClock* CreateClockAdapter(IReferenceClock* clock) {
 void DetachClockAdapter(GstClock* clock) {
     if (!clock || !G_TYPE_CHECK_INSTANCE_TYPE(clock, VA_TYPE_REF_CLOCK))
         return;
-    CAdapterState* s = VA_REF_CLOCK(clock)->state;
-    IReferenceClock* source = nullptr;
-    {
-        std::lock_guard guard(s->lock);
-        source = s->source;
-        s->source = nullptr;
-        for (auto& [entry, wait] : s->waits)
-            wait->event.Set();
-    }
-    if (source)
+    if (IReferenceClock* source = TakeSource(StateOf(clock)))
         source->Release();
 }
 
 IReferenceClock* ClockAdapterSource(GstClock* clock) {
     if (!clock || !G_TYPE_CHECK_INSTANCE_TYPE(clock, VA_TYPE_REF_CLOCK))
         return nullptr;
-    CAdapterState* s = VA_REF_CLOCK(clock)->state;
+    CAdapterState* s = StateOf(clock);
     std::lock_guard guard(s->lock);
     return s->source;
 }

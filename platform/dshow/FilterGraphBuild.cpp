@@ -233,8 +233,29 @@ HRESULT CFilterGraph::Render(IPin* ppinOut) {
         return VFW_E_ALREADY_CONNECTED;
     if (LogicalState() == State_Running)
         return VFW_E_NOT_STOPPED;
-    MarkEdited();
-    return RenderPad(pin->Pad());
+    if (PipelineActive()) {
+        // An edit of a graph that already holds data: the flow restarts
+        // with the next Pause or Run.
+        MarkEdited();
+        return RenderPad(pin->Pad());
+    }
+    // A new graph: the answer waits for the first frame (bounded), so that
+    // a source that cannot play fails here, and a success means the
+    // renderers exist and are connected.
+    HRESULT hr = BeginBuild();
+    if (FAILED(hr))
+        return hr;
+    auto before = Filters();
+    hr = RenderPad(pin->Pad());
+    if (FAILED(hr)) {
+        {
+            std::lock_guard guard(m_build.lock);
+            m_build.active = false;
+        }
+        RemoveFiltersNotIn(before);
+        return hr;
+    }
+    return FinishBuild(before);
 }
 
 HRESULT CFilterGraph::CheckSourceFile(const std::string& file, GstElement** source) {
@@ -482,9 +503,17 @@ HRESULT CFilterGraph::AddSourceFilter(const char* fileName, const char* filterNa
     return S_OK;
 }
 
+// Halts whatever the graph does: a build in progress ends, and the flow is
+// flushed and the pipeline emptied, so that queries and waits blocked in
+// the streaming threads return. Another build starts afresh.
 HRESULT CFilterGraph::Abort() {
     m_abort = true;
     m_asyncDone.Set();
+    m_pausePending = false;
+    m_state = State_Stopped;
+    gst_element_send_event(m_pipeline, gst_event_new_flush_start());
+    gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    m_eventCond.notify_all();
     return S_OK;
 }
 

@@ -128,6 +128,7 @@ HRESULT CFilterGraph::RemoveFilter(IBaseFilter* pFilter) {
         video->SetFrameShownCallback(nullptr);
     }
     gst_element_set_state(element, GST_STATE_NULL);
+    bool empty;
     {
         std::lock_guard guard(m_filtersLock);
         auto pending = m_pendingTargets.find(element);
@@ -140,7 +141,12 @@ HRESULT CFilterGraph::RemoveFilter(IBaseFilter* pFilter) {
             std::remove_if(m_filters.begin(), m_filters.end(),
                            [&](const CComPtr<IBaseFilter>& f) { return f.Get() == keep.Get(); }),
             m_filters.end());
+        empty = m_filters.empty();
     }
+    // An empty graph holds nothing: the next build starts from scratch
+    // (a pipeline left paused would not start the elements it adds).
+    if (empty)
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
     core->JoinFilterGraph(nullptr, nullptr, nullptr);
     return S_OK;
 }

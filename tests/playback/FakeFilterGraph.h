@@ -236,7 +236,12 @@ public:
         return S_OK;
     }
     HRESULT AddSourceFilter(const char*, const char*, IBaseFilter**) override VT_NOTIMPL;
-    HRESULT Abort() override { return S_OK; }
+    HRESULT Abort() override {
+        ++m_aborts;
+        if (CEvent* gate = m_positionGate.load())
+            gate->Set();
+        return S_OK;
+    }
     HRESULT ShouldOperationContinue() override { return S_OK; }
 
     // ---- control
@@ -286,6 +291,10 @@ public:
         return S_OK;
     }
     HRESULT GetCurrentPosition(LONGLONG* p) override {
+        if (CEvent* gate = m_positionGate.load()) {
+            m_positionEntered.Set();
+            gate->Wait(INFINITE);
+        }
         *p = m_position;
         return S_OK;
     }
@@ -372,6 +381,10 @@ public:
     double m_rate = 1.0;
     static inline HRESULT s_missingFileResult = VFW_E_NOT_FOUND;
     HRESULT m_renderPinsResult = S_OK;
+    // While set, position queries block until it is set (a stuck graph call).
+    std::atomic<CEvent*> m_positionGate{nullptr};
+    CEvent m_positionEntered{true, false};
+    std::atomic<int> m_aborts{0};
     std::vector<std::string> m_renderedFiles;
 
 private:

@@ -217,6 +217,25 @@ TEST(PlayCommandTest, PlayAThreeClipM3uToItsEnd) {
     EXPECT_EQ(result.out.substr(result.out.size() - 9), "play-end\n");
 }
 
+// Clips that cannot be opened are reported and passed over, in the middle
+// and at the end of the list; the play still ends.
+TEST(PlayCommandTest, PlayAPlaylistWithMissingClipsGoesOnAndEnds) {
+    vtest::TempDir dir;
+    std::string asx = dir.File("gaps.asx");
+    vtest::WriteFile(asx, "<asx version=\"3.0\"><entry><ref href=\"" + testmedia::Video25() +
+                              "\"/><duration value=\"0:0:1\"/></entry><entry><ref href=\"" +
+                              dir.File("gone.webm") + "\"/></entry><entry><ref href=\"" +
+                              testmedia::Video30() + "\"/></entry><entry><ref href=\"" +
+                              dir.File("gone.webm") + "\"/></entry></asx>");
+    auto result = vtest::RunVelotrax({"play", "--headless", asx});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("open-failed\n"), std::string::npos);
+    EXPECT_NE(result.out.find("clip 2\n"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.substr(result.out.size() - 9), "play-end\n");
+    EXPECT_NE(result.err.find("gone.webm"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("Not implemented"), std::string::npos) << result.err;
+}
+
 TEST(PlayCommandTest, PlayFailuresAndUsage) {
     vtest::TempDir dir;
     auto missing = vtest::RunVelotrax({"play", "--headless", dir.File("none.webm")});

@@ -158,11 +158,36 @@ TEST_F(PlayCtxMediaTest, WindowsMediaUrlsGoThroughTheNetworkReader) {
         (Codes{{PN_OPEN_BEGIN, 1}, {PN_OPEN_DONE, 0}, {PN_STATE_BEGIN, 0}, {PN_STATE_DONE, 0}}));
     EXPECT_FALSE(m_ctx.IsSeekRestricted());
     EXPECT_TRUE(m_ctx.CanSeek());
-    // The graph learns the length once the first frame arrived.
-    EXPECT_TRUE(vtest::PumpUntil([&] { return m_ctx.GetDuration() > 0; }, 10000));
+    // Opening answered after the first frame: the renderer exists.
+    EXPECT_TRUE(m_ctx.HasVideo());
+    EXPECT_GT(m_ctx.GetDuration(), 0);
     EXPECT_NEAR(double(m_ctx.GetDuration()), 2.0 * kSecond, 0.1 * kSecond);
     m_ctx.RunOrPause(true);
     EXPECT_TRUE(vtest::PumpUntil([&] { return m_notify.m_ends == 1; }, 30000));
+}
+
+// Bytes no demultiplexer knows fail through the reader as they do plainly.
+TEST_F(PlayCtxMediaTest, UnplayableBytesThroughTheReaderFailLikeThePlainPath) {
+    vtest::TempDir dir;
+    std::string junk = dir.File("junk.wmv");
+    std::string bytes(64 * 1024, '\0');
+    uint32_t x = 12345;
+    for (char& c : bytes)
+        c = char((x = x * 1103515245u + 12345u) >> 24);
+    vtest::WriteFile(junk, bytes);
+    auto errorOf = [&](const std::string& name) {
+        try {
+            m_ctx.Open(name);
+        } catch (const CComException& e) {
+            return e.Error();
+        }
+        return S_OK;
+    };
+    HRESULT plain = errorOf(junk);
+    EXPECT_TRUE(FAILED(plain));
+    EXPECT_EQ(errorOf("file://" + junk), plain);
+    EXPECT_FALSE(GraphHasReader(m_ctx));
+    EXPECT_EQ(m_ctx.GetState(), CPlayCtx::PlayNone);
 }
 
 TEST_F(PlayCtxMediaTest, AFailingReaderLeavesNoTraceAndTheNameIsRenderedPlainly) {

@@ -368,6 +368,30 @@ TEST_F(PlayCtxTest, PlaylistPlaysClipByClipToTheEnd) {
     EXPECT_EQ(m_ctx.GetCurrentClip(), 2);
 }
 
+// The worker holds the lock inside a graph call that does not return:
+// closing gives up without touching the playlist, and shutting down frees
+// the worker by aborting the graph instead of waiting for ever.
+TEST_F(PlayCtxTest, AWorkerStuckInTheGraphNeitherLosesThePlaylistNorHangsShutdown) {
+    std::string asx = m_dir.File("one.asx");
+    vtest::WriteFile(asx, "<asx version=\"3.0\"><entry><ref href=\"clip.webm\"/></entry></asx>");
+    m_ctx.Open(asx);
+    Graph().m_duration = 10 * kSecond;
+    m_ctx.Run();
+    CEvent gate(true, false);
+    Graph().m_positionGate = &gate;
+    ASSERT_TRUE(Graph().m_positionEntered.Wait(10000));
+    try {
+        m_ctx.Close();
+        ADD_FAILURE() << "closed without the lock";
+    } catch (const CComException& e) {
+        EXPECT_EQ(e.Error(), HRESULT_TIMEOUT);
+    }
+    EXPECT_TRUE(m_ctx.HasPlayList());
+    m_ctx.Shutdown();
+    EXPECT_EQ(Graph().m_aborts.load(), 1);
+    Graph().m_positionGate = nullptr;
+}
+
 TEST_F(PlayCtxTest, GraphCompletionMovesToTheNextClip) {
     std::string asx = m_dir.File("two.wvx");
     vtest::WriteFile(asx,

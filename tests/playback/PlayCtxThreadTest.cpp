@@ -33,6 +33,10 @@ public:
         ++m_pumps;
         m_pumped.Set();
     }
+    void UnblockWorker() override {
+        ++m_unblocks;
+        m_release.Set();
+    }
     void Poll() override {
         ++m_polls;
         m_polled.Set();
@@ -51,6 +55,7 @@ public:
     std::atomic<int> m_attaches{0};
     std::atomic<int> m_pumps{0};
     std::atomic<int> m_polls{0};
+    std::atomic<int> m_unblocks{0};
 };
 
 TEST(PlayCtxThreadTest, CommandsAreAcknowledgedAndGraphEventsPumpedOnlyWhileAttached) {
@@ -148,6 +153,24 @@ TEST(PlayCtxThreadTest, QuitWaitsForTheWorkerToLeave) {
     worker.reset();
     EXPECT_TRUE(client.m_attachLeft.load());
     releaser.join();
+}
+
+TEST(PlayCtxThreadTest, QuitUnblocksAWorkerThatDoesNotLeaveInTime) {
+    CFakeClient client;
+    client.m_blockAttach = true;
+    CPlayCtxThread worker(client);
+    worker.Start();
+    EXPECT_THROW(worker.Attach(), CComException);
+    CEvent quitDone(true, false);
+    std::thread watchdog([&] {
+        if (!quitDone.Wait(60000))
+            client.m_release.Set();  // the fault: Quit waits for ever
+    });
+    worker.Quit();
+    quitDone.Set();
+    watchdog.join();
+    EXPECT_EQ(client.m_unblocks.load(), 1);
+    EXPECT_TRUE(client.m_attachLeft.load());
 }
 
 TEST(PlayCtxSyncWndTest, DispatchesPostedMessagesOnItsThreadAndReportsFailures) {

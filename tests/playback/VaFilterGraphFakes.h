@@ -393,6 +393,8 @@ public:
     }
     HRESULT GetState(LONG timeout, OAFilterState* fs) override {
         *fs = m_state;
+        if (m_neverSettles)
+            return VFW_S_STATE_INTERMEDIATE;
         if (m_intermediate > 0 && timeout == 0) {
             --m_intermediate;
             return VFW_S_STATE_INTERMEDIATE;
@@ -538,6 +540,7 @@ public:
     };
     std::vector<CComPtr<IBaseFilter>> m_filters;
     std::vector<std::string> m_log;
+    bool m_neverSettles = false;
     OAFilterState m_state = State_Stopped;
     int m_intermediate = 0;
     HRESULT m_rateResult = S_OK;

@@ -322,6 +322,22 @@ TEST_F(GraphMedia, RefusedRatePlaysOnTheScaledClock) {
     EXPECT_EQ(graph->GetState(), 2);
 }
 
+// Lowering the scaled clock's rate while playing keeps its time running
+// (it once fell back, and the pipeline clock stood still for hours).
+TEST_F(GraphMedia, LoweringTheScaledRateWhilePlayingKeepsThePositionMoving) {
+    Open(testmedia::Video25());
+    graph->SetSeeking(new CRefusingSeeking(graph->GetMediaSeeking()));
+    PauseAndWait();
+    ASSERT_TRUE(graph->SetRate(2.0));
+    graph->Run();
+    REFERENCE_TIME start = graph->GetCurrentPosition();
+    ASSERT_TRUE(PumpUntil([&] { return graph->GetCurrentPosition() > start + 5 * kFrame25; }));
+    ASSERT_TRUE(graph->SetRate(0.5));
+    graph->WaitForState();
+    REFERENCE_TIME here = graph->GetCurrentPosition();
+    EXPECT_TRUE(PumpUntil([&] { return graph->GetCurrentPosition() > here + kFrame25; }));
+}
+
 TEST_F(GraphMedia, VolumeMapsOntoTheAudioRenderer) {
     Open(testmedia::VideoAudio());
     CComPtr<IBaseFilter> audioFilter = graph->FindAudioFilter();

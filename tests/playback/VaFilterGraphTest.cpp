@@ -297,6 +297,18 @@ TEST_F(FilterGraph, RateChangeDuringTransitionRestoresTheStateAskedFor) {
     EXPECT_EQ(graph->GetState(), 2);
 }
 
+// A change that never completes within the graph's longest wait: the state
+// put back after the clock change is the one asked for, not "stopped".
+TEST_F(FilterGraph, RateChangeWhileAChangeNeverSettlesKeepsTheStateAskedFor) {
+    CGraph* g = Create();
+    graph->Run();
+    g->m_neverSettles = true;
+    g->m_rateResult = E_NOTIMPL;
+    EXPECT_TRUE(graph->SetRate(0.5));
+    EXPECT_EQ(g->m_state, State_Running);
+    EXPECT_EQ(graph->WaitForState(), VFW_S_STATE_INTERMEDIATE);
+}
+
 TEST_F(FilterGraph, AudioClockCheckChoosesSystemClockForSoundRendererClock) {
     CGraph* g = Create();
     CFilter* audio = AddAudio(g);

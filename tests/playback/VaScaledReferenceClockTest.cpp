@@ -94,6 +94,36 @@ TEST_F(ScaledClock, PercentIsTruncatedProductAndIgnoresNonPositiveRates) {
     EXPECT_EQ(clock.GetRatePercent(), 33);
 }
 
+// A new rate takes effect from the present: the scaled time stays
+// continuous at the change, in both directions, and alarms follow it.
+TEST_F(ScaledClock, RateChangesRebaseAtThePresentTime) {
+    CVaScaledReferenceClock clock(2.0, inner);
+    struct {
+        double rate;
+        REFERENCE_TIME innerAtChange, innerLater, scaledLater;
+    } steps[] = {
+        {0.5, 1'000, 1'200, 2'100},  // 2000 at the change, then half speed
+        {4.0, 1'400, 1'500, 2'600},  // 2200 at the change, then four times
+        {1.0, 2'000, 2'100, 4'700},
+    };
+    for (const auto& step : steps) {
+        inner->m_now = step.innerAtChange;
+        REFERENCE_TIME before = 0;
+        clock.GetTime(&before);
+        clock.SetRate(step.rate);
+        REFERENCE_TIME after = 0;
+        clock.GetTime(&after);
+        EXPECT_EQ(after, before) << step.rate;
+        inner->m_now = step.innerLater;
+        clock.GetTime(&after);
+        EXPECT_EQ(after, step.scaledLater) << step.rate;
+        CEvent event;
+        DWORD_PTR cookie = 0;
+        clock.AdviseTime(step.scaledLater, 0, &event, &cookie);
+        EXPECT_EQ(inner->m_base, step.innerLater) << step.rate;
+    }
+}
+
 TEST_F(ScaledClock, GetTimePassesInnerResultAndScalesOnlySuccess) {
     CVaScaledReferenceClock clock(0.5, inner);
     inner->m_now = 100;

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <vector>
+
+#include "platform/dshow/ClockAdapter.h"
 #include "platform/dshow/DShow.h"
 #include "platform/dshow/GraphNotifyEvent.h"
+#include "platform/dshow/GstSupport.h"
 #include "platform/dshow/MediaSample.h"
 #include "platform/dshow/SystemClock.h"
 #include "platform/sync/Sync.h"
@@ -80,3 +85,100 @@ TEST(SystemClock, DestroyedWithPendingAdvices) {
 }
 
 }  // namespace
+
+// --- the GstClock over an IReferenceClock ---
+
+namespace adapter {
+
+// A source clock with a set time that records its alarms.
+class CManualClock : public CUnknownImpl<CManualClock, IReferenceClock> {
+public:
+    HRESULT GetTime(REFERENCE_TIME* t) override {
+        Touch();
+        *t = now;
+        return S_OK;
+    }
+    HRESULT AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR* cookie) override {
+        Touch();
+        *cookie = 1;
+        advised.Set();
+        return S_OK;
+    }
+    HRESULT AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT Unadvise(DWORD_PTR) override {
+        Touch();
+        unadvised.Set();
+        return S_OK;
+    }
+    void Touch() {
+        if (detached)
+            ++callsAfterDetach;
+    }
+    std::atomic<REFERENCE_TIME> now{0};
+    std::atomic<bool> detached{false};
+    std::atomic<int> callsAfterDetach{0};
+    CEvent advised{true};
+    CEvent unadvised{true};
+};
+
+int ThreadCount() {
+    int n = 0;
+    if (GDir* dir = g_dir_open("/proc/self/task", 0, nullptr)) {
+        while (g_dir_read_name(dir))
+            ++n;
+        g_dir_close(dir);
+    }
+    return n;
+}
+
+gboolean Ignore(GstClock*, GstClockTime, GstClockID, gpointer) {
+    return TRUE;
+}
+
+TEST(ClockAdapter, TimeRunsOnWhenTheSourceFallsBack) {
+    vagst::EnsureInit();
+    CComPtr<CManualClock> source(new CManualClock());
+    source->now = 1000;
+    GstClock* clock = vagst::CreateClockAdapter(source);
+    struct {
+        REFERENCE_TIME source;
+        GstClockTime adapter;
+    } steps[] = {{1000, 100'000}, {1500, 150'000}, {500, 150'000}, {600, 160'000}, {2000, 300'000}};
+    for (const auto& step : steps) {
+        source->now = step.source;
+        EXPECT_EQ(gst_clock_get_internal_time(clock), step.adapter) << step.source;
+    }
+    vagst::DetachClockAdapter(clock);
+    gst_object_unref(clock);
+}
+
+// Asynchronous waits share one timer thread, which goes with the adapter;
+// once detached, the source is never called again (its owner may delete it).
+TEST(ClockAdapter, AsyncWaitsShareOneThreadAndLeaveTheSourceAloneAfterDetach) {
+    vagst::EnsureInit();
+    CComPtr<CManualClock> source(new CManualClock());
+    GstClock* clock = vagst::CreateClockAdapter(source);
+    int before = ThreadCount();
+    std::vector<GstClockID> ids;
+    for (int i = 0; i < 20; ++i) {
+        ids.push_back(gst_clock_new_single_shot_id(clock, GST_SECOND * 3600 + i));
+        ASSERT_EQ(gst_clock_id_wait_async(ids.back(), Ignore, nullptr, nullptr), GST_CLOCK_OK);
+    }
+    ASSERT_TRUE(source->advised.Wait(10000));
+    EXPECT_LE(ThreadCount(), before + 1);
+
+    vagst::DetachClockAdapter(clock);
+    source->detached = true;
+    for (GstClockID id : ids) {
+        gst_clock_id_unschedule(id);
+        gst_clock_id_unref(id);
+    }
+    gst_object_unref(clock);
+    EXPECT_TRUE(source->unadvised.Wait(10000));
+    EXPECT_EQ(source->callsAfterDetach.load(), 0);
+    EXPECT_LE(ThreadCount(), before);
+}
+
+}  // namespace adapter
