@@ -143,10 +143,10 @@ std::string CCommandLine::HelpText() const {
     return text;
 }
 
-bool ParseDeinterlaceSpec(const std::string& text, CDeinterlaceSpec& spec, std::string& error) {
-    int* fields[] = {&spec.method, &spec.interpolation, &spec.sharpen};
+bool ParseDeinterlaceSpec(const std::string& text, CDeinterlaceSpec& choice, std::string& error) {
+    int* fields[] = {&choice.method, &choice.interpolation, &choice.sharpen};
     const int highest[] = {4, 2, 5};
-    spec = CDeinterlaceSpec();
+    choice = CDeinterlaceSpec();
     size_t start = 0;
     for (int i = 0; i < 3; ++i) {
         size_t comma = text.find(',', start);

@@ -90,4 +90,4 @@ struct CDeinterlaceSpec {
     int sharpen = 0;
 };
 // Reads "M[,I[,S]]"; false (and 'error' set) when it is not that.
-bool ParseDeinterlaceSpec(const std::string& text, CDeinterlaceSpec& spec, std::string& error);
+bool ParseDeinterlaceSpec(const std::string& text, CDeinterlaceSpec& choice, std::string& error);

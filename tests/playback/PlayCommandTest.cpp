@@ -259,13 +259,13 @@ TEST(PlayCommandTest, PlayFailuresAndUsage) {
 }
 
 TEST(PlayCommandTest, DeinterlaceOptions) {
-    for (auto [spec, frame] : {std::pair{"1", 400000}, {"3,1", 200000}, {"4,2,3", 200000}}) {
+    for (auto [choice, frame] : {std::pair{"1", 400000}, {"3,1", 200000}, {"4,2,3", 200000}}) {
         auto info =
-            vtest::RunVelotrax({"info", "--deinterlace", spec, testmedia::InterlacedFields()});
+            vtest::RunVelotrax({"info", "--deinterlace", choice, testmedia::InterlacedFields()});
         ASSERT_EQ(info.exitCode, 0) << info.err;
         auto values = KeyValues(info.out);
-        EXPECT_EQ(Number(values, "frame_duration"), frame) << spec;
-        EXPECT_EQ(Number(values, "interlaced"), 0) << spec;  // the renderer gets whole frames
+        EXPECT_EQ(Number(values, "frame_duration"), frame) << choice;
+        EXPECT_EQ(Number(values, "interlaced"), 0) << choice;  // the renderer gets whole frames
     }
     auto play = vtest::RunVelotrax(
         {"play", "--headless", "--deinterlace", "3,2,2", testmedia::InterlacedFields()});
