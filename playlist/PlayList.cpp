@@ -67,7 +67,6 @@ CPlayList::~CPlayList() {
 
 void CPlayList::Clear() {
     m_current = -1;
-    m_openFailed = false;
     m_clips.clear();
     m_clipFiles.clear();
 }
@@ -133,18 +132,9 @@ bool CPlayList::SelectClip(int index) {
     const CClip* prev = GetClip(m_current);
     CClip* next = m_clips[static_cast<size_t>(index)].get();
     bool opened = false;
-    if (!next->IsSameFile(prev) || m_openFailed) {
+    if (!next->IsSameFile(prev)) {
         CWaitCursorScope wait;
-        try {
-            Handler().OpenClip(next->GetFile()->GetPath());
-        } catch (...) {
-            // The failed clip becomes the current one, so that moving on
-            // passes over it instead of trying it again.
-            m_current = index;
-            m_openFailed = true;
-            throw;
-        }
-        m_openFailed = false;
+        Handler().OpenClip(next->GetFile()->GetPath());
         opened = true;
         UpdateDurations(index);
     }

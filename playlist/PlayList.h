@@ -114,6 +114,4 @@ private:
     std::vector<std::unique_ptr<CClip>> m_clips;
     std::map<std::string, std::unique_ptr<CClipFile>> m_clipFiles;
     int m_current = -1;
-    // The current clip's file could not be opened: the graph holds nothing.
-    bool m_openFailed = false;
 };
