@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QKeyEvent>
 
+#include "platform/dshow/GstSupport.h"
 #include "platform/dshow/Renderers.h"
 #include "platform/dshow/VideoFrame.h"
 #include "platform/dshow/VideoWindow.h"
@@ -98,6 +99,7 @@ TEST(VideoWindow, FramesSupersededBeforePaintingAreDropped) {
         }
         int count = 0;
     } listener;
+    vagst::EnsureInit();  // run alone, no graph has started GStreamer yet
     CVideoFrameStore store;
     store.SetListener(&listener);
     GstCaps* caps = gst_caps_from_string("video/x-raw,format=I420,width=16,height=16");
