@@ -4,9 +4,13 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <vector>
 
+#include "platform/xml/XmlDom.h"
+#include "platform/xml/XmlSource.h"
+#include "playlist/ListFormats.h"
 #include "playlist/XMLDOMAttribute.h"
 #include "playlist/XMLDOMElement.h"
 #include "playlist/XSLTemplate.h"
@@ -163,20 +167,120 @@ void CAsxReader::LoadFile(CPlayList& list, const std::string& path, const std::s
     CXMLDOMDocument document;
     document.Create(true);
     document.SetAsync(false);
-    if (!document.Load(path))
-        ThrowBadFormat(document.GetParseError());
-    list.SetBaseFolder(!baseFolder.empty() ? baseFolder : FolderOf(path));
-    Parse(list, document);
+    const std::string folder = !baseFolder.empty() ? baseFolder : FolderOf(path);
+    if (!document.Load(path)) {
+        std::string reason = document.GetParseError();
+        std::string content, error;
+        if (!va::xml::ReadXmlSource(path, kMaxXmlDocumentSize, content, error) ||
+            !LoadLenient(list, std::move(content), false, folder))
+            ThrowBadFormat(reason);
+        return;
+    }
+    list.SetBaseFolder(folder);
+    Parse(list, FoldNames(document));
 }
 
 void CAsxReader::LoadXml(CPlayList& list, const std::string& text, const std::string& baseFolder) {
     CXMLDOMDocument document;
     document.Create(true);
     document.SetAsync(false);
-    if (!document.LoadXML(text))
-        ThrowBadFormat(document.GetParseError());
+    if (!document.LoadXML(text)) {
+        std::string reason = document.GetParseError();
+        if (!LoadLenient(list, text, true, baseFolder))
+            ThrowBadFormat(reason);
+        return;
+    }
     list.SetBaseFolder(baseFolder);
-    Parse(list, document);
+    Parse(list, FoldNames(document));
+}
+
+bool CAsxReader::LoadLenient(CPlayList& list, std::string text, bool utf8Text,
+                             const std::string& baseFolder) {
+    // UTF-16 and UTF-32 documents get no second reading.
+    if (text.size() >= 2 &&
+        (static_cast<unsigned char>(text[0]) >= 0xFE || text[0] == '\0' || text[1] == '\0'))
+        return false;
+    bool transcoded = false;
+    if (!HasEncodingDeclaration(text) && !CListFormats::IsUtf8(text)) {
+        text = CListFormats::FromWindows1252(text);
+        transcoded = true;
+    }
+    text = EscapeBareAmpersands(text);
+    CXMLDOMDocument document;
+    document.Create(true);
+    document.SetAsync(false);
+    if (!document.LoadXmlClosingOpenElements(text, utf8Text || transcoded ? "UTF-8" : nullptr))
+        return false;
+    CXMLDOMDocument folded = FoldNames(document);
+    if (!HasUsableEntry(folded))
+        return false;
+    list.SetBaseFolder(baseFolder);
+    Parse(list, folded);
+    return true;
+}
+
+bool CAsxReader::HasEncodingDeclaration(const std::string& text) {
+    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    if (text.compare(start, 5, "<?xml") != 0)
+        return false;
+    size_t end = text.find("?>", start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start)
+               .find("encoding") != std::string::npos;
+}
+
+std::string CAsxReader::EscapeBareAmpersands(const std::string& text) {
+    auto isNameStart = [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' ||
+               c >= 0x80;
+    };
+    auto isDigit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+    auto isHex = [&](unsigned char c) {
+        return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
+    // Whether the '&' at 'at' starts "&name;", "&#digits;" or "&#xhex;".
+    auto startsReference = [&](size_t at) {
+        size_t i = at + 1;
+        if (i < text.size() && text[i] == '#') {
+            const bool hex = ++i < text.size() && text[i] == 'x';
+            const size_t first = hex ? ++i : i;
+            while (i < text.size() && (hex ? isHex(text[i]) : isDigit(text[i])))
+                ++i;
+            return i > first && i < text.size() && text[i] == ';';
+        }
+        if (i >= text.size() || !isNameStart(text[i]))
+            return false;
+        while (i < text.size() &&
+               (isNameStart(text[i]) || isDigit(text[i]) || text[i] == '-' || text[i] == '.'))
+            ++i;
+        return i < text.size() && text[i] == ';';
+    };
+    // Comments, CDATA sections and processing instructions keep their text.
+    static const std::pair<const char*, const char*> kVerbatim[] = {
+        {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '<') {
+            bool copied = false;
+            for (const auto& [open, close] : kVerbatim) {
+                if (text.compare(i, std::strlen(open), open) != 0)
+                    continue;
+                size_t end = text.find(close, i + std::strlen(open));
+                end = end == std::string::npos ? text.size() : end + std::strlen(close);
+                out.append(text, i, end - i);
+                i = end - 1;
+                copied = true;
+                break;
+            }
+            if (!copied)
+                out += '<';
+        } else if (text[i] == '&' && !startsReference(i)) {
+            out += "&amp;";
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 CXMLDOMDocument CAsxReader::FoldNames(const CXMLDOMDocument& document) {
@@ -197,8 +301,11 @@ CXMLDOMDocument CAsxReader::FoldNames(const CXMLDOMDocument& document) {
     return folded;
 }
 
-void CAsxReader::Parse(CPlayList& list, const CXMLDOMDocument& loaded) {
-    CXMLDOMDocument document = FoldNames(loaded);
+bool CAsxReader::HasUsableEntry(const CXMLDOMDocument& document) {
+    return document.SelectSingleNode("/asx//entry[string(ref/@href) != '']").IsValid();
+}
+
+void CAsxReader::Parse(CPlayList& list, const CXMLDOMDocument& document) {
     list.Clear();
     REFERENCE_TIME runningStart = 0;
     CXMLDOMNodeList entries = document.SelectNodes("/asx//entry");

@@ -31,6 +31,23 @@ public:
     // The folder part of a path: everything before its last '\' or '/'.
     static std::string FolderOf(const std::string& path);
 
+    // Whether a document's XML declaration names an encoding.
+    static bool HasEncodingDeclaration(const std::string& text);
+    // The text with every '&' that starts no character or entity reference
+    // written as "&amp;" (comments, CDATA sections and processing
+    // instructions stay as they are).
+    static std::string EscapeBareAmpersands(const std::string& text);
+
 private:
+    // The second reading of a playlist the XML parser refused, as other
+    // players read such files: without an encoding declaration text that
+    // is not UTF-8 is Windows-1252, bare '&' are escaped and elements left
+    // open are closed. Fills the list and returns true when that gives at
+    // least one entry; otherwise leaves the list as it was.
+    static bool LoadLenient(CPlayList& list, std::string text, bool utf8Text,
+                            const std::string& baseFolder);
+    // Whether a folded document has an entry with a media reference.
+    static bool HasUsableEntry(const CXMLDOMDocument& document);
+    // Fills the list from a folded document.
     static void Parse(CPlayList& list, const CXMLDOMDocument& document);
 };

@@ -27,53 +27,6 @@ void StripBom(std::string& text) {
         text.erase(0, 3);
 }
 
-bool IsUtf8(const std::string& text) {
-    const size_t n = text.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t more = 0;
-        if (c >= 0xC2 && c < 0xE0)
-            more = 1;
-        else if (c >= 0xE0 && c < 0xF0)
-            more = 2;
-        else if (c >= 0xF0 && c < 0xF5)
-            more = 3;
-        else if (c >= 0x80)
-            return false;
-        if (i + more >= n && more)
-            return false;
-        for (size_t k = 1; k <= more; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += more + 1;
-    }
-    return true;
-}
-
-// Windows-1252, the code page old players wrote their lists in, to UTF-8.
-std::string FromWindows1252(const std::string& text) {
-    static const char16_t k80[32] = {
-        0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
-    for (unsigned char c : text) {
-        char32_t u = c >= 0x80 && c < 0xA0 ? k80[c - 0x80] : c;
-        if (u < 0x80) {
-            out += static_cast<char>(u);
-        } else if (u < 0x800) {
-            out += static_cast<char>(0xC0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     size_t pos = 0;
@@ -133,6 +86,52 @@ std::string LocationToReference(const std::string& location) {
 
 }  // namespace
 
+bool CListFormats::IsUtf8(const std::string& text) {
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t more = 0;
+        if (c >= 0xC2 && c < 0xE0)
+            more = 1;
+        else if (c >= 0xE0 && c < 0xF0)
+            more = 2;
+        else if (c >= 0xF0 && c < 0xF5)
+            more = 3;
+        else if (c >= 0x80)
+            return false;
+        if (i + more >= n && more)
+            return false;
+        for (size_t k = 1; k <= more; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+std::string CListFormats::FromWindows1252(const std::string& text) {
+    static const char16_t k80[32] = {
+        0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    for (unsigned char c : text) {
+        char32_t u = c >= 0x80 && c < 0xA0 ? k80[c - 0x80] : c;
+        if (u < 0x80) {
+            out += static_cast<char>(u);
+        } else if (u < 0x800) {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
 CListFormats::EFormat CListFormats::FormatOfName(const std::string& name) {
     std::string ext = va::ToLowerAscii(va::GetExtension(name));
     if (ext == "m3u")
@@ -153,8 +152,8 @@ bool CListFormats::IsPlayListExtension(const std::string& ext) {
 
 std::vector<CListFormats::CEntry> CListFormats::ReadM3u(std::string text, bool utf8) {
     StripBom(text);
-    if (!utf8 && !IsUtf8(text))
-        text = FromWindows1252(text);
+    if (!utf8 && !CListFormats::IsUtf8(text))
+        text = CListFormats::FromWindows1252(text);
     std::vector<CEntry> entries;
     CEntry pending;
     for (const std::string& line : Lines(text)) {
@@ -182,8 +181,8 @@ std::vector<CListFormats::CEntry> CListFormats::ReadM3u(std::string text, bool u
 
 std::vector<CListFormats::CEntry> CListFormats::ReadPls(std::string text) {
     StripBom(text);
-    if (!IsUtf8(text))
-        text = FromWindows1252(text);
+    if (!CListFormats::IsUtf8(text))
+        text = CListFormats::FromWindows1252(text);
     std::map<long, CEntry> byNumber;
     bool inPlaylist = false, sawSection = false;
     for (const std::string& line : Lines(text)) {

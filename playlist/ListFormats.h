@@ -16,6 +16,11 @@ public:
     // True for the extensions of every playlist format (asx, wvx, m3u, m3u8, pls, xspf).
     static bool IsPlayListExtension(const std::string& lowerCaseExtension);
 
+    // Whether text is well-formed UTF-8.
+    static bool IsUtf8(const std::string& text);
+    // Windows-1252, the code page old players wrote their lists in, to UTF-8.
+    static std::string FromWindows1252(const std::string& text);
+
     // One entry as a list gives it.
     struct CEntry {
         std::string reference;

@@ -16,6 +16,9 @@ public:
     bool Load(const std::string& source);
     // Parses text; false when it is not a well-formed document.
     bool LoadXML(const std::string& text);
+    // Parses text closing elements left open (see XmlLoadClosingOpenElements);
+    // encoding null reads the text's own declaration.
+    bool LoadXmlClosingOpenElements(const std::string& text, const char* encoding);
     // Why the last load failed; empty after a successful one.
     std::string GetParseError() const;
     bool IsFreeThreaded() const { return m_freeThreaded; }

@@ -166,6 +166,14 @@ bool CXMLDOMDocument::LoadXML(const std::string& text) {
     return loaded;
 }
 
+bool CXMLDOMDocument::LoadXmlClosingOpenElements(const std::string& text, const char* encoding) {
+    bool loaded = false;
+    HRESULT hr = XmlLoadClosingOpenElements(CheckedDocument(), text, encoding, &loaded);
+    if (hr != S_FALSE)
+        CheckXMLResult(hr);
+    return loaded;
+}
+
 std::string CXMLDOMDocument::GetParseError() const {
     std::string reason;
     CheckXMLResult(CheckedDocument()->get_parseError(&reason));

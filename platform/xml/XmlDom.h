@@ -123,6 +123,14 @@ struct IXSLProcessor : IUnknown {
 // Makes a new, empty document (free-threaded documents may be handed
 // between threads; the wrappers hold no locks either way).
 HRESULT XmlCreateDocument(bool freeThreaded, IXMLDOMDocument** document);
+// Loads text the way loadXML does, except that elements left open (a
+// missing or misnamed end tag, a document cut short after its last
+// complete tag) are closed instead of failing the load; any other error,
+// and every limit, fails it as in loadXML. 'encoding' names the text's
+// encoding; null reads the document's own declaration. Returns S_FALSE
+// with the reason in the thread's error object when not loaded.
+HRESULT XmlLoadClosingOpenElements(IXMLDOMDocument* document, const std::string& text,
+                                   const char* encoding, bool* loaded);
 // Makes a new stylesheet template.
 HRESULT XmlCreateTemplate(IXSLTemplate** xslTemplate);
 // Prepares the engine once per process; false when it cannot be used.

@@ -5,6 +5,7 @@
 #include <libxslt/xslt.h>
 #include <libxslt/xsltutils.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <map>
@@ -34,6 +35,8 @@ void StructuredError(void* context, xmlErrorPtr error) {
     auto* capture = static_cast<CErrorCapture*>(context);
     if (!capture || !error || !error->message)
         return;
+    if (error->level >= XML_ERR_ERROR)
+        capture->AddCode(error->code);
     std::string text = Chomp(error->message);
     if (error->line > 0)
         text = "line " + std::to_string(error->line) + ": " + text;
@@ -99,6 +102,11 @@ CErrorCapture::~CErrorCapture() {
 void CErrorCapture::Add(std::string message) {
     if (m_first.empty() && !message.empty())
         m_first = std::move(message);
+}
+
+void CErrorCapture::AddCode(int code) {
+    if (m_codes.size() < 64 && std::find(m_codes.begin(), m_codes.end(), code) == m_codes.end())
+        m_codes.push_back(code);
 }
 
 void CErrorCapture::AddPiece(const char* piece) {
@@ -501,6 +509,46 @@ public:
     }
 };
 
+// The errors that only say an element was left open: an end tag missing or
+// naming another element, or the document ending inside elements.
+bool OnlyOpenElements(const std::vector<int>& codes) {
+    for (int code : codes)
+        if (code != XML_ERR_TAG_NAME_MISMATCH && code != XML_ERR_TAG_NOT_FINISHED)
+            return false;
+    return true;
+}
+
+// Parses a document; null with the reason in 'error' (empty when out of
+// memory) when it is not well-formed. With 'closeOpenElements', elements
+// left open are closed where the parser finds their parent's end or the
+// end of the text; every other error still fails the parse.
+xmlDocPtr ParseDocument(const std::string& content, const std::string& url, const char* encoding,
+                        bool closeOpenElements, std::string& error) {
+    CErrorCapture capture;
+    xmlParserCtxtPtr context = xmlNewParserCtxt();
+    if (!context) {
+        error.clear();
+        return nullptr;
+    }
+    // No network, no DTD loading, no entity substitution (so no external
+    // entity is ever read), and libxml2's default limits (no XML_PARSE_HUGE).
+    int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    if (closeOpenElements)
+        options |= XML_PARSE_RECOVER;
+    xmlDocPtr doc = xmlCtxtReadMemory(context, content.data(), static_cast<int>(content.size()),
+                                      url.empty() ? nullptr : url.c_str(), encoding, options);
+    bool accepted = context->wellFormed != 0 || (closeOpenElements && !capture.Codes().empty() &&
+                                                 OnlyOpenElements(capture.Codes()));
+    xmlFreeParserCtxt(context);
+    if (!doc || !accepted || !xmlDocGetRootElement(doc)) {
+        if (doc)
+            xmlFreeDoc(doc);
+        error = capture.First("The document is not well-formed XML.");
+        return nullptr;
+    }
+    return doc;
+}
+
 class CXmlDocument : public CXmlNodeImpl<CXmlDocument, IXMLDOMDocument> {
 public:
     explicit CXmlDocument(bool freeThreaded) : CXmlNodeImpl(nullptr, nullptr) {
@@ -579,23 +627,9 @@ private:
         *loaded = false;
         m_parseError.clear();
         Replace(NewEmptyDoc());
-        CErrorCapture capture;
-        xmlParserCtxtPtr context = xmlNewParserCtxt();
-        if (!context)
-            return Fail(E_OUTOFMEMORY, "Out of memory.");
-        // No network, no DTD loading, no entity substitution (so no external
-        // entity is ever read), and libxml2's default limits (no XML_PARSE_HUGE).
-        const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-        xmlDocPtr doc = xmlCtxtReadMemory(context, content.data(), static_cast<int>(content.size()),
-                                          url.empty() ? nullptr : url.c_str(), encoding, options);
-        bool wellFormed = context->wellFormed != 0;
-        xmlFreeParserCtxt(context);
-        if (!doc || !wellFormed || !xmlDocGetRootElement(doc)) {
-            if (doc)
-                xmlFreeDoc(doc);
-            m_parseError = capture.First("The document is not well-formed XML.");
-            return S_FALSE;
-        }
+        xmlDocPtr doc = ParseDocument(content, url, encoding, false, m_parseError);
+        if (!doc)
+            return m_parseError.empty() ? Fail(E_OUTOFMEMORY, "Out of memory.") : S_FALSE;
         Replace(HoldDoc(doc));
         *loaded = true;
         return S_OK;
@@ -640,5 +674,26 @@ HRESULT XmlCreateDocument(bool freeThreaded, IXMLDOMDocument** document) {
     va::xml::InitXmlEngine();
     CComPtr<IXMLDOMDocument> result(new va::xml::CXmlDocument(freeThreaded));
     *document = result.Detach();
+    return S_OK;
+}
+
+HRESULT XmlLoadClosingOpenElements(IXMLDOMDocument* document, const std::string& text,
+                                   const char* encoding, bool* loaded) {
+    if (!document || !loaded)
+        return E_POINTER;
+    *loaded = false;
+    CComPtr<va::xml::IXmlNodeAccess> access(document);
+    if (!access)
+        return va::xml::Fail(E_NOINTERFACE, "The document is not one of this layer.");
+    if (text.size() > kMaxXmlDocumentSize)
+        return va::xml::Fail(S_FALSE, "The document is larger than the limit of " +
+                                          std::to_string(kMaxXmlDocumentSize) + " bytes.");
+    std::string error;
+    xmlDocPtr doc = va::xml::ParseDocument(text, "", encoding, true, error);
+    if (!doc)
+        return error.empty() ? va::xml::Fail(E_OUTOFMEMORY, "Out of memory.")
+                             : va::xml::Fail(S_FALSE, error);
+    access->SetContent(va::xml::HoldDoc(doc));
+    *loaded = true;
     return S_OK;
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/xml/XmlDom.h"
 
@@ -41,6 +42,9 @@ public:
 
     // A whole message (the first one is kept).
     void Add(std::string message);
+    // The libxml2 error number of an error raised (a few dozen distinct ones are kept).
+    void AddCode(int code);
+    const std::vector<int>& Codes() const { return m_codes; }
     // A piece of a message written in several calls.
     void AddPiece(const char* piece);
     // The first message, or 'fallback' when there was none.
@@ -49,6 +53,7 @@ public:
 private:
     std::string m_first;
     std::string m_pieces;
+    std::vector<int> m_codes;
     void* m_previousContext;
     void* m_previousHandler;
     void* m_previousGenericContext;

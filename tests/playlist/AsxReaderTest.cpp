@@ -6,6 +6,7 @@
 
 #include "FakeHandler.h"
 #include "platform/com/ErrorText.h"
+#include "platform/xml/XmlDom.h"
 #include "playlist/AsxReader.h"
 #include "playlist/XMLException.h"
 #include "tests/TestSupport.h"
@@ -291,6 +292,114 @@ TEST(AsxReader, HostileDocumentsEndInAClearError) {
     EXPECT_EQ(LoadError(list, "<asx><entry><ref href=\"a.wmv\"/></entry><entry><ref hr"),
               HRESULT_BAD_FORMAT);
     EXPECT_TRUE(handler.opened.empty());
+}
+
+// Files as old tools and radio stations write them: read as other players
+// read them, one "file|title" per clip.
+TEST(AsxReader, SloppyFilesReadAsOtherPlayersReadThem) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> clips;
+    };
+    const Case cases[] = {
+        {"windows-1252 without declaration",
+         "<ASX><Entry><Title>Gr\xFC\xDF"
+         "e \x80</Title><Ref href=\"a.wmv\"/></Entry></ASX>",
+         {"a.wmv|Gr\u00FC\u00DF"
+          "e \u20AC"}},
+        {"bare ampersands",
+         "<asx><entry><title>Tom & Jerry &amp; &#65;</title>"
+         "<ref href=\"http://host/a.wmv?x=1&y=2\"/></entry></asx>",
+         {"http://host/a.wmv?x=1&y=2|Tom & Jerry & A"}},
+        {"cut before the end",
+         "<asx><entry><ref href=\"a.wmv\"/></entry><entry><ref href=\"b.wmv\"/></entry>\r\n",
+         {"a.wmv|", "b.wmv|"}},
+        {"cut inside an entry",
+         "<asx><entry><ref href=\"a.wmv\"/></entry><entry><title>b",
+         {"a.wmv|"}},
+        {"entries never closed",
+         "<asx><entry><ref href=\"a.wmv\"/><entry><title>B</title><ref href=\"b.wmv\"/></asx>",
+         {"a.wmv|", "b.wmv|B"}},
+        {"all at once",
+         "\xEF\xBB\xBF<ASX version=\"3.0\"><Entry><Title>\xC3\xA9t\xC3\xA9 & co</Title>"
+         "<Ref HREF=\"mms://h/s?a=1&b=2\"/>",
+         {"mms://h/s?a=1&b=2|\u00E9t\u00E9 & co"}},
+        {"cdata keeps its text",
+         "<asx><entry><title><![CDATA[a &amp b]]></title><ref href=\"a.wmv?&\"/></entry></asx>",
+         {"a.wmv?&|a &amp b"}},
+    };
+    for (const Case& c : cases) {
+        Loaded l(c.text, "");
+        std::vector<std::string> clips;
+        for (int i = 0; i < l.list.GetCount(); ++i)
+            clips.push_back(l.list.GetClipFile(i) + "|" + l.list.GetClipTitle(i));
+        EXPECT_EQ(clips, c.clips) << c.name;
+    }
+
+    // Files: the declared encoding is read; without one, Windows-1252.
+    vtest::TempDir dir;
+    vtest::WriteFile(dir.File("latin.asx"),
+                     "<asx><entry><title>\xC4rger</title><ref href=\"a.wmv\"/></entry>");
+    vtest::WriteFile(dir.File("declared.asx"),
+                     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><asx><entry><title>\xC4"
+                     "</title><ref href=\"a?b&c\"/></entry></asx>");
+    CFakeHandler handler;
+    CPlayList list;
+    list.SetHandler(&handler);
+    list.LoadFile(dir.File("latin.asx"), "");
+    EXPECT_EQ(list.GetClipTitle(0), "\u00C4rger");
+    list.LoadFile(dir.File("declared.asx"), "");
+    EXPECT_EQ(list.GetClipTitle(0), "\u00C4");
+    EXPECT_EQ(list.GetClipFile(0), dir.File("a?b&c"));
+}
+
+// The second reading never loosens a limit and, when it gives nothing,
+// reports what the parser said about the file as it stands.
+TEST(AsxReader, SecondReadingKeepsTheLimits) {
+    CFakeHandler handler;
+    CPlayList list;
+    list.SetHandler(&handler);
+    std::string laughs = "<!DOCTYPE asx [<!ENTITY a \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\">";
+    for (char e = 'b'; e <= 'k'; ++e)
+        laughs += std::string("<!ENTITY ") + e + " \"" + [&] {
+            std::string s;
+            for (int j = 0; j < 16; ++j)
+                s += std::string("&") + char(e - 1) + ";";
+            return s;
+        }() + "\">";
+    std::string deep = "<asx><entry><ref href=\"a.wmv\"/></entry>";
+    for (int i = 0; i < 300; ++i)
+        deep += "<x>";
+    std::string big = "<asx><entry><ref href=\"a.wmv?&\"/></entry>" +
+                      std::string(kMaxXmlDocumentSize, ' ') + "</asx>";
+    const std::string refused[] = {
+        laughs + "]><asx><entry><title>&k;</title><ref href=\"a.wmv?&\"/></entry>",
+        laughs + "]><asx><entry><ref href=\"&k;\"/></entry>",
+        deep,
+        big,
+        "<asx><entry><ref href=\"a.wmv\"/></entry><entry><ref hr",
+        "<asx><entry><ref href=\"a.wmv\"/></entry>garbage</asx></asx>",
+    };
+    for (const std::string& text : refused) {
+        EXPECT_EQ(LoadError(list, text), HRESULT_BAD_FORMAT) << text.substr(0, 80);
+        EXPECT_EQ(list.GetCount(), 0);
+    }
+    // An external entity is never read, by either reading.
+    vtest::TempDir dir;
+    vtest::WriteFile(dir.File("secret.txt"), "secret");
+    list.LoadXml("<!DOCTYPE asx [<!ENTITY x SYSTEM \"" + dir.File("secret.txt") +
+                     "\">]><asx><entry><title>&x;&</title><ref href=\"a.wmv\"/>",
+                 "");
+    EXPECT_EQ(list.GetClipTitle(0), "&");
+    try {
+        list.LoadXml("<asx><entry><title>A & B</title></entry></asx>", "");
+        FAIL();
+    } catch (const CComException& e) {
+        EXPECT_NE(BuildErrorText(e, 0).find("EntityRef"), std::string::npos)
+            << BuildErrorText(e, 0);
+    }
+    EXPECT_EQ(list.GetCount(), 1);
 }
 
 }  // namespace
