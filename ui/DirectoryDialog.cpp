@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "resources/StringTable.h"
+#include "ui/DialogAnswer.h"
 #include "ui/UiStrings.h"
 
 CDirectoryDialog::CDirectoryDialog(QWidget* owner, std::string startFolder, unsigned titleId) {
@@ -18,6 +19,16 @@ void CDirectoryDialog::Create(QWidget* owner, std::string startFolder, unsigned 
 }
 
 int CDirectoryDialog::DoModal() {
+    if (HasDialogAnswerer()) {
+        std::optional<std::string> answer = AnswerDialog(EDialogKind::Folder);
+        if (!answer)
+            return kCancel;
+        if (answer->empty() || !QDir(QString::fromStdString(*answer)).exists())
+            return kFailed;
+        m_strFolder = QDir::toNativeSeparators(QDir(QString::fromStdString(*answer)).absolutePath())
+                          .toStdString();
+        return kOk;
+    }
     std::string title = LoadResString(m_nTitleId ? m_nTitleId : IDS_SELECT_FOLDER);
     QFileDialog dialog(m_pOwner, QString::fromStdString(title));
     dialog.setFileMode(QFileDialog::Directory);

@@ -18,6 +18,7 @@
 #include "support/Exception.h"
 #include "support/Strings.h"
 #include "ui/AutoSizeCombo.h"
+#include "ui/DialogAnswer.h"
 #include "ui/DirectoryDialog.h"
 #include "ui/FileFinder.h"
 #include "ui/Icons.h"
@@ -164,6 +165,7 @@ bool CVideoCtrlPanel::OnInitDialog() {
     m_buttons[kRateSlot]->SetDropDownMenu(IDR_RATE_MENU, 0);
     connect(m_buttons[kRateSlot], &CNiftyButton::menuCommand, this,
             [this](unsigned id) { Guard([&] { RouteCommand(id); }); });
+    WidenRateButton();
     // The "?" button is narrowed, keeping its right edge.
     QRect help = m_buttons[kHelpSlot]->geometry();
     Flex().MoveControl(m_buttons[kHelpSlot], help.right() + 1 - kHelpWidth, help.top(), kHelpWidth,
@@ -286,6 +288,27 @@ void CVideoCtrlPanel::OnVideoActivated(CVideoPanel*) {
 
 bool CVideoCtrlPanel::IsSyncActive() {
     return GetOpt(optIdSyncVideoPos).GetBool() && m_group.size() > 1;
+}
+
+void CVideoCtrlPanel::WidenRateButton() {
+    // The widest caption ("200%") with the icon and the menu zone must fit
+    // in the font at hand; the controls right of it in the row move along.
+    CNiftyButton* rate = m_buttons[kRateSlot];
+    const QString shown = rate->text();
+    rate->setText(Q(panel::RateCaption(2.0)));
+    const int wanted = rate->sizeHint().width();
+    rate->setText(shown);
+    const QRect place = rate->geometry();
+    const int grow = wanted - place.width();
+    if (grow <= 0)
+        return;
+    Flex().MoveControl(rate, place.x(), place.y(), wanted, place.height());
+    std::vector<QWidget*> right{m_time};
+    for (const unsigned id : kRow1Order)
+        if (QWidget* w = GetDlgItem(id); w && w != rate && w->x() > place.x())
+            right.push_back(w);
+    for (QWidget* w : right)
+        Flex().MoveControl(w, w->x() + grow, w->y(), w->width(), w->height());
 }
 
 void CVideoCtrlPanel::ShowRate(double rate) {
@@ -755,13 +778,30 @@ std::string CVideoCtrlPanel::SearchPatterns() {
 }
 
 void CVideoCtrlPanel::OnOpenFile() {
+    std::string initial = GetComboFile();
+    if (IsUrl(initial))
+        initial.clear();
+    std::string path;
+    if (HasDialogAnswerer()) {
+        std::optional<std::string> answer = AnswerDialog(EDialogKind::OpenFile);
+        if (!answer || answer->empty())
+            return;
+        path = *answer;
+    } else {
+        path = AskOpenFile(initial);
+        if (path.empty())
+            return;
+    }
+    m_fileCombo->setFocus();
+    if (m_video)
+        m_video->OpenFile(path);
+}
+
+std::string CVideoCtrlPanel::AskOpenFile(const std::string& initial) {
     auto entries = ParseFilter(OpenFileFilter());
     QStringList filters;
     for (const auto& [text, pattern] : entries)
         filters << Q(text + " (" + pattern + ")").replace(';', ' ');
-    std::string initial = GetComboFile();
-    if (IsUrl(initial))
-        initial.clear();
     QString selected;
     std::string extension = QFileInfo(Q(initial)).suffix().toStdString();
     if (!extension.empty()) {
@@ -780,11 +820,8 @@ void CVideoCtrlPanel::OnOpenFile() {
     if (!initial.empty())
         dialog.selectFile(Q(initial));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    std::string path = dialog.selectedFiles().front().toStdString();
-    m_fileCombo->setFocus();
-    if (m_video)
-        m_video->OpenFile(path);
+        return std::string();
+    return dialog.selectedFiles().front().toStdString();
 }
 
 // ---------------------------------------------------------------- timer

@@ -103,11 +103,14 @@ private:
     bool IsForwarded(unsigned id) const;
     bool RouteForwarded(unsigned id, int code, CCmdUI* cmdUI);
     void ApplyFlatLook();
+    void WidenRateButton();
     void SizeCombos();
     void MoveFocus();
     bool IsFocusInEditFields() const;
     void ShowClipCombo(bool show);
     void OnOpenFile();
+    // The file dialog; an empty result when cancelled.
+    std::string AskOpenFile(const std::string& initial);
     void OnFind();
     void OnSaveSnapshot();
     void OnReloadFile();

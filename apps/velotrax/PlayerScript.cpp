@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QImage>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMimeData>
@@ -30,6 +31,7 @@
 #include "support/Exception.h"
 #include "ui/AutoSizeCombo.h"
 #include "ui/CmdTarget.h"
+#include "ui/DialogAnswer.h"
 #include "ui/MsTimeCtrl.h"
 #include "ui/PlayerIds.h"
 #include "ui/StaticVideo.h"
@@ -169,6 +171,21 @@ QString KeyText(int key, Qt::KeyboardModifiers modifiers) {
 CPlayerScript::CPlayerScript(CPlayerWindow& window, FILE* out) : m_window(window), m_out(out) {
     if (CVideoPanel* video = m_window.GetPlayer()->GetVideoPanel(0))
         video->SetPlayEndObserver([this] { ++m_playEnds; });
+    SetDialogAnswerer([this](EDialogKind kind) -> std::optional<std::string> {
+        if (kind == EDialogKind::About)
+            return std::string();
+        if (m_answers.empty()) {
+            std::fprintf(stderr, "velotrax: no answer given for a dialog: cancelled\n");
+            return std::nullopt;
+        }
+        std::optional<std::string> answer = std::move(m_answers.front());
+        m_answers.pop_front();
+        return answer;
+    });
+}
+
+CPlayerScript::~CPlayerScript() {
+    SetDialogAnswerer(nullptr);
 }
 
 bool CPlayerScript::Print(const std::string& text) {
@@ -274,6 +291,8 @@ bool CPlayerScript::Execute(const std::string& line) {
             }
             if (name == "speed")
                 return Print(std::to_string(video->GetShuttleSpeed()));
+            if (name == "fullscreen")
+                return Print(video->IsFullScreen() ? "1" : "0");
             if (name == "title")
                 return Print(m_window.windowTitle().toStdString());
             if (name == "selection") {
@@ -335,6 +354,16 @@ bool CPlayerScript::Execute(const std::string& line) {
             QPixmap shot = m_window.grab();
             return shot.save(QString::fromStdString(rest), "PNG") ? Print("ok")
                                                                   : Fail("cannot write " + rest);
+        }
+        if (word == "image") {
+            // The frame shown, as the snapshot takes it.
+            if (rest.empty())
+                return Fail("image needs a file");
+            QImage frame = video->GetPlayCtx().GetCurrentImageBitmap();
+            if (frame.isNull())
+                return Fail("no frame");
+            return frame.save(QString::fromStdString(rest), "PNG") ? Print("ok")
+                                                                   : Fail("cannot write " + rest);
         }
         if (word == "drop") {
             if (rest.empty())
@@ -425,6 +454,32 @@ bool CPlayerScript::Execute(const std::string& line) {
                 GetAppOptions().SetOption(section, args[1], CAppOpt(int32_t(number)));
             else
                 GetAppOptions().SetOption(section, args[1], CAppOpt(value));
+            return Print("ok");
+        }
+        if (word == "answer") {
+            // answer PATH|cancel: the answer of the next file or folder dialog.
+            if (rest.empty())
+                return Fail("answer needs a path or cancel");
+            m_answers.push_back(rest == "cancel" ? std::nullopt : std::optional<std::string>(rest));
+            return Print("ok");
+        }
+        if (word == "focus") {
+            static const std::map<std::string, int> names = {
+                {"file", 0}, {"time", 1}, {"video", 2}, {"rate", 3}};
+            if (args.size() != 1 || !names.count(args[0]))
+                return Fail("focus needs file, time, video or rate");
+            QWidget* widgets[] = {ctrl->GetFileCombo(), ctrl->GetTimeCtrl(),
+                                  reinterpret_cast<QWidget*>(video->GetVideoWindow()),
+                                  ctrl->GetDlgItem(ID_PLAY)};
+            QWidget* target = widgets[names.at(args[0])];
+            m_window.activateWindow();
+            target->setFocus(Qt::OtherFocusReason);
+            QCoreApplication::processEvents();
+            return Print("ok");
+        }
+        if (word == "edit") {
+            // edit TEXT: the file combo's edit text (empty without TEXT).
+            ctrl->GetFileCombo()->setEditText(QString::fromStdString(rest));
             return Print("ok");
         }
         if (word == "quit") {

@@ -3,7 +3,9 @@
 // prints one result line for each, so that a test or a person can drive
 // every rule of the panels without a mouse.
 #include <cstdio>
+#include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 
 class CPlayerWindow;
@@ -12,7 +14,12 @@ class CPlayerScript {
 public:
     // 'nextLine' yields the next line and false at the end of the script;
     // it may run the event loop while it waits for input.
+    // While it lives, file and folder dialogs take the answers given by
+    // "answer" lines instead of showing themselves.
     CPlayerScript(CPlayerWindow& window, FILE* out);
+    ~CPlayerScript();
+    CPlayerScript(const CPlayerScript&) = delete;
+    CPlayerScript& operator=(const CPlayerScript&) = delete;
 
     // Executes one line; false when the line failed.
     bool Execute(const std::string& line);
@@ -35,6 +42,8 @@ private:
     int m_playEnds = 0;
     int m_playEndsSeen = 0;
     bool m_quit = false;
+    // Answers for the next dialogs, in order; nothing stands for Cancel.
+    std::deque<std::optional<std::string>> m_answers;
 };
 
 // The script's lines from a file or, for "-", from standard input (read

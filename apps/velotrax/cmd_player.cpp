@@ -129,10 +129,14 @@ int RunPlayerCommand(int argc, char** argv) {
         "the script, one command a line, printing one result line each:\n"
         "  open PATH | command ID | state ID | key SEQ | text NAME | pos | rate\n"
         "  wait-state stopped|paused|running [MS] | wait-end [MS] | sleep MS\n"
-        "  screenshot FILE | drop PATH | mouse left|right|middle [DX DY] | cursor DX DY\n"
-        "  wheel DELTA | lock 0|1 | option SECTION NAME [VALUE] | quit\n"
+        "  screenshot FILE | image FILE | drop PATH | mouse left|right|middle [DX DY] | cursor DX "
+        "DY\n"
+        "  wheel DELTA | lock 0|1 | option SECTION NAME [VALUE] | answer PATH|cancel\n"
+        "  focus file|time|video|rate | edit TEXT | quit\n"
+        "File and folder dialogs are not shown: each takes the next 'answer' (none: Cancel).\n"
         "ID is a number (1500 Play, ...) or a name (play, pause, step-forward, ...);\n"
-        "NAME is time, rate, file, status, clip, recent, speed, title or selection;\n"
+        "NAME is time, rate, file, status, clip, recent, speed, title, selection or\n"
+        "fullscreen;\n"
         "DX DY are offsets from the centre of the video.\n"
         "Unknown lines print 'error: ...'; the exit status is 1 when any line failed.");
     cl.AddOption({"script"}, "execute FILE (- reads standard input)", "FILE");

@@ -3,6 +3,7 @@
 #include <fnmatch.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -165,6 +166,45 @@ TEST(PlayerScript, RecentFilesLockedModeAndBadInput) {
     // The list comes back in the next session; the last file is selected.
     Expect({{"text recent", a + "|" + testmedia::AudioOnly() + "|" + c}, {"text file", a}}, 0,
            config.Path());
+}
+
+TEST(PlayerScript, DialogsFindFullScreenAndFileCombo) {
+    vtest::TempDir folder;
+    const std::string a = testmedia::Video25(), b = testmedia::Video30();
+    const std::string found = folder.Path() + "/deeper/found.webm";
+    std::filesystem::create_directories(folder.Path() + "/deeper");
+    std::filesystem::copy_file(a, found);
+    vtest::WriteFile(folder.File("notes.txt"), "not a video\n");
+    Expect({
+        {"open " + a, "ok"},
+        {"open " + b, "ok"},
+        // Dialogs are never shown to a script: no answer is Cancel.
+        {"command open-file", "ok"},
+        {"answer cancel", "ok"},
+        {"command open-file", "ok"},
+        {"text file", b},
+        {"answer " + a, "ok"},
+        {"command open-file", "ok"},
+        {"text recent", a + "|" + b},
+        // Ctrl+Delete in the combo drops the selected entry; an emptied
+        // combo gets the current file back when it loses the focus.
+        {"focus file", "ok"},
+        {"key Ctrl+Delete", "ok"},
+        {"text recent", b},
+        {"edit", "ok"},
+        {"focus video", "ok"},
+        {"text file", a},
+        {"key Alt+Return", "ok"},
+        {"text fullscreen", "1"},
+        {"key Escape", "ok"},
+        {"text fullscreen", "0"},
+        // Find replaces the list with what it found and opens the first.
+        {"option Settings MRUReplace 1", "ok"},
+        {"answer " + folder.Path(), "ok"},
+        {"command find", "ok"},
+        {"text recent", found},
+        {"text title", "found.webm \u2013 Velotrax"},
+    });
 }
 
 TEST(PlayerScript, PlayingMovesTheTimeFieldAndTheShuttleWinds) {
