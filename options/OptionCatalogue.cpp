@@ -67,6 +67,10 @@ constexpr COptionInfo kCatalogue[] = {
     // Read and written directly.
     {"Settings", "Tooltips", T::boolean, true, 1, nullptr, optIdNone, optPanelNone,
      "dialogs show tooltips"},
+    {"Settings", "FrameCacheMB", T::integer, true, kDefaultFrameCacheMiB, nullptr, optIdNone,
+     optPanelNone,
+     "memory budget in MiB of the decoded frames kept for Step Back, the jog wheel's backward "
+     "speeds and reverse play; 0 turns the cache off"},
     {"Settings", "Pos", T::string, false, 0, nullptr, optIdNone, optPanelNone,
      "placement of the floating frame: \"Max\" or \"left;top;right;bottom\""},
     {"Files", "File%d", T::string, false, 0, nullptr, optIdNone, optPanelNone,

@@ -80,6 +80,9 @@ constexpr const char* kSectionSettings = "Settings";
 constexpr const char* kSectionFiles = "Files";
 constexpr const char* kSectionDeInterlace = "DeInterlace";
 constexpr int kDefaultMaxMRU = 50;
+// Memory budget in MiB of the decoded-frame cache (0 turns it off).
+constexpr const char* kFrameCacheOption = "FrameCacheMB";
+constexpr int kDefaultFrameCacheMiB = 512;
 
 // "LastFile" for the first video, "LastFile2" for the second.
 std::string LastFileOptionName(int videoIndex);

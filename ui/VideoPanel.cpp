@@ -12,7 +12,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "options/AppOptions.h"
 #include "options/OptionCatalogue.h"
+#include "platform/dshow/Renderers.h"
+#include "platform/dshow/VideoFrame.h"
+#include "platform/dshow/VideoWindow.h"
 #include "playlist/IPlayListInfo.h"
 #include "playlist/WaitCursor.h"
 #include "support/Exception.h"
@@ -359,9 +363,11 @@ bool CVideoPanel::OpenFileImpl(const std::string& name, bool reopen) {
         REFERENCE_TIME position = -1, selStart = -1, selStop = -1;
         bool hadSelection = false;
         if (reopen && IsFileLoaded()) {
-            position = m_ctx.GetPosition();
+            position = GetPosition();
             hadSelection = m_ctx.GetSelection(selStart, selStop);
         }
+        m_cachePos = -1;
+        m_stepper.SetMedia(std::string(), 0);
         m_ctx.Open(name);
         if (!reopen)
             m_lastFile = name;
@@ -386,6 +392,7 @@ bool CVideoPanel::OpenFileImpl(const std::string& name, bool reopen) {
     SetupSlider();
     SetFrameDurationDisplays();
     ShowSelection();
+    Guard([&] { ResetFrameCache(); });
     if (!reopen && m_ctrlPanel)
         m_ctrlPanel->OnFileEvent(fileEventOpened, name, std::string());
     RefreshPosition(true);
@@ -401,6 +408,8 @@ void CVideoPanel::ReopenFile() {
 void CVideoPanel::CloseFile() {
     if (!IsFileLoaded())
         return;
+    m_cachePos = -1;
+    m_stepper.SetMedia(std::string(), 0);
     m_ctx.Close();
     m_sliderRange = 0;
     if (m_slider) {
@@ -453,7 +462,7 @@ void CVideoPanel::dropEvent(QDropEvent* event) {
 // ---------------------------------------------------------------- position
 
 REFERENCE_TIME CVideoPanel::GetRoundedPosition() {
-    return RoundToFrame(m_ctx.GetPosition(), m_ctx.GetFrameDuration());
+    return RoundToFrame(GetPosition(), m_ctx.GetFrameDuration());
 }
 
 REFERENCE_TIME CVideoPanel::GetSliderTime() {
@@ -513,7 +522,7 @@ void CVideoPanel::RefreshPosition(bool force) {
     if (!IsFileLoaded())
         return;
     REFERENCE_TIME d = m_ctx.GetFrameDuration();
-    REFERENCE_TIME p = RoundToFrame(m_ctx.GetPosition(), d);
+    REFERENCE_TIME p = RoundToFrame(GetPosition(), d);
     int32_t pm = RefTimeToMs(p);
     if (m_slider) {
         REFERENCE_TIME sliderTime = GetSliderTime();
@@ -545,6 +554,7 @@ void CVideoPanel::RefreshPosition(bool force) {
 
 void CVideoPanel::SeekTo(int32_t ms, bool constrained) {
     REFERENCE_TIME t = RoundToFrame(MsToRefTime(ms), m_ctx.GetFrameDuration());
+    LeaveCache(false);
     m_ctx.Seek(t, constrained);
     RefreshPosition(true);
 }
@@ -573,8 +583,10 @@ void CVideoPanel::OnSliderMoved(int) {
     m_inScroll = true;
     try {
         REFERENCE_TIME t = GetSliderTime();
-        if (t >= 0 && t != GetRoundedPosition())
+        if (t >= 0 && t != GetRoundedPosition()) {
+            LeaveCache(false);
             m_ctx.SetPosition(t);
+        }
     } catch (...) {
         m_inScroll = false;
         throw;
@@ -597,6 +609,7 @@ void CVideoPanel::OnSliderDrag(bool starts) {
 void CVideoPanel::OnTimeChanged() {
     REFERENCE_TIME t = -1;
     if (m_timeCtrl && IsSeekable() && m_timeCtrl->GetTime(t) && t >= 0) {
+        LeaveCache(false);
         m_ctx.Seek(t, false);
         RefreshPosition(true);
     }
@@ -643,7 +656,12 @@ void CVideoPanel::ShuttleTick() {
         return;
     REFERENCE_TIME d = m_ctx.GetFrameDuration();
     panel::CShuttleStep step = panel::ComputeShuttleStep(m_shuttleSpeed, int32_t(d / MILLISECONDS));
-    SeekRelative(step.stepMs);
+    // Backward speeds show their frames from the cache.
+    REFERENCE_TIME target = RoundToFrame(GetRoundedPosition() + MsToRefTime(step.stepMs), d);
+    if (step.stepMs < 0 && MayStepInCache(target) && ShowFromCache(target, true))
+        m_shuttleDue = m_clock.elapsed() + step.intervalMs;
+    else
+        SeekRelative(step.stepMs);
     m_shuttleDue = m_clock.elapsed() + step.intervalMs;
 }
 
@@ -810,6 +828,8 @@ void CVideoPanel::OnPlayNotify(CPlayCtx*, int32_t code, int32_t param) {
 
 void CVideoPanel::PlayOrPause(bool run) {
     CWaitCursorScope wait;
+    if (run)
+        LeaveCache(true);
     if (m_ctx.GetState() == CPlayCtx::PlayPaused && m_ctx.IsAtEnd() && m_ctx.CanSeek())
         SeekTo(0, true);
     const CPlayCtx::PlayState before = m_ctx.GetState();
@@ -841,6 +861,7 @@ void CVideoPanel::OnPlayPause() {
 
 void CVideoPanel::OnStop() {
     CWaitCursorScope wait;
+    LeaveCache(false);
     m_ctx.StopAndRewind();
     RefreshPosition(true);
 }
@@ -848,7 +869,11 @@ void CVideoPanel::OnStop() {
 void CVideoPanel::OnStepBack() {
     if (m_ctx.GetState() != CPlayCtx::PlayPaused)
         m_ctx.Pause();
-    int32_t f = int32_t(m_ctx.GetFrameDuration() / MILLISECONDS);
+    REFERENCE_TIME d = m_ctx.GetFrameDuration();
+    REFERENCE_TIME target = GetRoundedPosition() - d;
+    if (d > 0 && MayStepInCache(target) && ShowFromCache(target, true))
+        return;
+    int32_t f = int32_t(d / MILLISECONDS);
     if (f > 0)
         SeekRelative(-f);
 }
@@ -856,6 +881,17 @@ void CVideoPanel::OnStepBack() {
 void CVideoPanel::OnStepForward() {
     if (m_ctx.GetState() != CPlayCtx::PlayPaused)
         m_ctx.Pause();
+    // Frames decoded for backward steps serve the forward ones too.
+    REFERENCE_TIME d = m_ctx.GetFrameDuration();
+    REFERENCE_TIME target = GetRoundedPosition() + d;
+    if (d > 0 && MayStepInCache(target) && ShowFromCache(target, false))
+        return;
+    if (m_cachePos >= 0) {
+        LeaveCache(false);
+        m_ctx.Seek(target, false);
+        RefreshPosition(true);
+        return;
+    }
     if (m_ctx.StepOneFrame())
         return;
     int32_t f = int32_t(m_ctx.GetFrameDuration() / MILLISECONDS);
@@ -866,6 +902,7 @@ void CVideoPanel::OnStepForward() {
 }
 
 void CVideoPanel::OnDeinterlace() {
+    LeaveCache(true);
     bool on = !m_ctx.IsDeinterlaceOn();
     if (m_ctx.SetDeinterlace(on)) {
         SetFrameDurationDisplays();
@@ -910,4 +947,61 @@ void CVideoPanel::ApplyRate(double rate) {
     if (m_ctrlPanel)
         m_ctrlPanel->ShowRate(rate);
     m_ctx.SetRate(rate);
+}
+
+// ---------------------------------------------------------------- frame cache
+
+void CVideoPanel::ResetFrameCache() {
+    m_cachePos = -1;
+    // Only plain media files: playlists and timelines are played by the
+    // graph alone.
+    std::string media = m_ctx.GetMediaName();
+    const bool plain = !media.empty() && !m_ctx.GetPlayListInfo() && !m_ctx.HasTimeline() &&
+                       m_ctx.HasVideo() && IsSeekable();
+    const int32_t mib =
+        GetAppOptions()
+            .GetOption(kSectionSettings, kFrameCacheOption, CAppOpt(int32_t(kDefaultFrameCacheMiB)))
+            .GetInt();
+    m_stepper.SetMedia(plain && mib != 0 ? media : std::string(), m_ctx.GetFrameDuration());
+    m_stepper.SetBudget(size_t(mib > 0 ? mib : kDefaultFrameCacheMiB) << 20);
+}
+
+bool CVideoPanel::MayStepInCache(REFERENCE_TIME t) {
+    if (!m_stepper.IsUsable() || m_ctx.IsDeinterlaceOn() || t < 0 || t >= m_ctx.GetDuration())
+        return false;
+    // Steps out of a selection that holds the position keep the graph's rules.
+    REFERENCE_TIME start = -1, stop = -1;
+    if (m_ctx.GetSelection(start, stop)) {
+        REFERENCE_TIME p = GetRoundedPosition();
+        if (p >= start && p <= stop && (t < start || t > stop))
+            return false;
+    }
+    return true;
+}
+
+bool CVideoPanel::ShowFromCache(REFERENCE_TIME t, bool decode) {
+    CComPtr<IBaseFilter> filter = m_ctx.GetGraph()->FindVideoWindowFilter();
+    auto* renderer = dynamic_cast<CVideoRendererFilter*>(filter.Get());
+    if (!renderer || !renderer->Window())
+        return false;
+    GstSample* sample = nullptr;
+    {
+        CWaitCursorScope wait;
+        sample = m_stepper.GetFrame(t, decode);
+    }
+    if (!sample)
+        return false;
+    renderer->Window()->Store()->Put(gst_sample_ref(sample));
+    m_cachePos = t;
+    RefreshPosition(true);
+    return true;
+}
+
+void CVideoPanel::LeaveCache(bool seek) {
+    if (m_cachePos < 0)
+        return;
+    REFERENCE_TIME t = m_cachePos;
+    m_cachePos = -1;
+    if (seek)
+        m_ctx.Seek(t, false);
 }

@@ -15,6 +15,7 @@
 #include "playback/PlayCtx.h"
 #include "playback/PlayNotify.h"
 #include "snapshot/VaSnapshot.h"
+#include "ui/FrameCache.h"
 #include "ui/PanelInterfaces.h"
 #include "ui/PlayPanel.h"
 #include "ui/WheelWnd.h"
@@ -51,7 +52,9 @@ public:
     void ReopenFile();
     void CloseFile();
     const std::string& GetLastFile() const { return m_lastFile; }
-    REFERENCE_TIME GetPosition() { return m_ctx.GetPosition(); }
+    // The position of the frame shown: one from the frame cache while
+    // stepping through it, else the graph's.
+    REFERENCE_TIME GetPosition() { return m_cachePos >= 0 ? m_cachePos : m_ctx.GetPosition(); }
     REFERENCE_TIME GetFrameDuration() { return m_ctx.GetFrameDuration(); }
     double GetRate() { return m_ctx.GetRate(); }
     void SetSearchDirectory(const std::string& directory) { m_ctx.SetSearchDirectory(directory); }
@@ -163,6 +166,17 @@ private:
     void ApplyRate(double rate);
     REFERENCE_TIME GetMarkTime();
 
+    // ---- frame cache (backward steps and shuttle from memory)
+    // Shows the frame at 't' from the cache (decoding its stretch when
+    // 'decode'); false when the cache cannot serve it and the graph must.
+    bool ShowFromCache(REFERENCE_TIME t, bool decode);
+    // Leaves the cached frame: the graph goes to its position (when 'seek')
+    // and takes over the position again.
+    void LeaveCache(bool seek);
+    // Whether a step from the position to 't' may go through the cache.
+    bool MayStepInCache(REFERENCE_TIME t);
+    void ResetFrameCache();
+
     CPlayCtx m_ctx;
     CStaticVideo* m_video = nullptr;
     CSliderExt* m_slider = nullptr;
@@ -182,4 +196,6 @@ private:
     QElapsedTimer m_clock;
     CVaSnapshotExt m_snapshot;
     std::function<void()> m_playEndObserver;
+    CFrameStepper m_stepper;
+    REFERENCE_TIME m_cachePos = -1;  // the cached frame shown, -1: the graph's
 };

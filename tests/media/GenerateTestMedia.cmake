@@ -56,3 +56,14 @@ make_clip(interlaced.mkv "${BAR} num-buffers=25
 make_clip(fields.mkv "${BAR} num-buffers=50
     ! video/x-raw,format=YUY2,width=320,height=240,framerate=50/1
     ! interlace field-pattern=1:1 top-field-first=true ! matroskamux ! filesink location=@OUT@")
+# Long GOP: video only, 25 fps, 12 s (300 frames), one key frame every 250
+# frames; the bar moves 1 pixel per frame, so frames 0 to 299 read apart.
+make_clip(longgop.webm "videotestsrc pattern=bar horizontal-speed=1 num-buffers=300
+    ! video/x-raw,format=I420,width=320,height=240,framerate=25/1
+    ! vp8enc deadline=1 cpu-used=8 keyframe-max-dist=250 target-bitrate=2000000 min-quantizer=4 max-quantizer=10
+    ! webmmux ! filesink location=@OUT@")
+# 4K (3840x2160), video only, 25 fps, 10 frames from one key frame.
+make_clip(uhd.webm "videotestsrc pattern=bar horizontal-speed=8 num-buffers=10
+    ! video/x-raw,format=I420,width=3840,height=2160,framerate=25/1
+    ! vp8enc deadline=1 cpu-used=16 keyframe-max-dist=250 target-bitrate=4000000
+    ! webmmux ! filesink location=@OUT@")

@@ -41,18 +41,30 @@ inline std::string InterlacedFields() {
     return Path("fields.mkv");
 }
 
+// Video only 320x240, 25 fps, 12 s (300 frames), one key frame every 250
+// frames; its bar moves kLongGopBarSpeed pixels per frame.
+inline std::string LongGop() {
+    return Path("longgop.webm");
+}
+constexpr int kLongGopBarSpeed = 1;
+// Video only 3840x2160, 25 fps, 10 frames from one key frame.
+inline std::string Uhd() {
+    return Path("uhd.webm");
+}
+
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 constexpr int kBarSpeed = 2;
 
-// The frame number (modulo width / kBarSpeed = 160) shown in a row of pixels
-// given as bytes with 'stride' bytes per pixel, reading channel 'channel';
-// -1 when no bar edge is found.
-inline int FrameNumberFromRow(const uint8_t* row, int width, int stride, int channel = 1) {
+// The frame number (modulo width / speed, 160 for the usual clips) shown in
+// a row of pixels given as bytes with 'stride' bytes per pixel, reading
+// channel 'channel'; -1 when no bar edge is found.
+inline int FrameNumberFromRow(const uint8_t* row, int width, int stride, int channel = 1,
+                              int speed = kBarSpeed) {
     auto white = [&](int x) { return row[((x + width) % width) * stride + channel] > 128; };
     for (int x = 0; x < width; ++x) {
         if (white(x) && !white(x - 1))
-            return ((width - x) % width) / kBarSpeed;
+            return ((width - x) % width) / speed;
     }
     return -1;
 }
