@@ -29,6 +29,9 @@ int BitCountOf(EPixelFormat format) {
         case EPixelFormat::Rgb32:
         case EPixelFormat::Argb32:
             return 32;
+        case EPixelFormat::I420:
+        case EPixelFormat::Nv12:
+            return 12;
         case EPixelFormat::Other:
             break;
     }
@@ -48,7 +51,19 @@ EPixelFormat FormatOf(const GUID& subtype) {
         return EPixelFormat::Rgb555;
     if (subtype == MEDIASUBTYPE_RGB565)
         return EPixelFormat::Rgb565;
+    if (subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_YV12)
+        return EPixelFormat::I420;
+    if (subtype == MEDIASUBTYPE_NV12)
+        return EPixelFormat::Nv12;
     return EPixelFormat::Other;
+}
+
+bool IsPlanarFormat(EPixelFormat format) {
+    return format == EPixelFormat::I420 || format == EPixelFormat::Nv12;
+}
+
+int64_t RoundUp4(int64_t v) {
+    return (v + 3) & ~int64_t(3);
 }
 
 }  // namespace
@@ -100,6 +115,56 @@ void CDeInterlaceEngine::SetStrides(long inStride, long outStride) {
     m_inStride = inStride;
     m_outStride = outStride;
     UpdateGeometry();
+}
+
+void CDeInterlaceEngine::SetPlaneLayouts(const CPlaneLayout& in, const CPlaneLayout& out) {
+    auto same = [](const CPlaneLayout& a, const CPlaneLayout& b) {
+        if (a.count != b.count)
+            return false;
+        for (int i = 0; i < 3; ++i)
+            if (a.offset[i] != b.offset[i] || a.stride[i] != b.stride[i])
+                return false;
+        return true;
+    };
+    if (same(in, m_inLayout) && same(out, m_outLayout))
+        return;
+    m_inLayout = in;
+    m_outLayout = out;
+    UpdateGeometry();
+}
+
+// The planes of one side; 0 when the header gives no frame. Each plane's
+// lines hold its samples: the layout as set when it has every plane with
+// such lines, else the default one.
+int CDeInterlaceEngine::PlanesOf(const BITMAPINFOHEADER* bmi, const CPlaneLayout& layout,
+                                 CPlane planes[3]) const {
+    if (!bmi || bmi->biWidth <= 0 || bmi->biHeight == 0)
+        return 0;
+    const int64_t w = bmi->biWidth;
+    const int64_t h = bmi->biHeight < 0 ? -int64_t(bmi->biHeight) : bmi->biHeight;
+    const int64_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+    const bool nv12 = m_outFormat == EPixelFormat::Nv12;
+    const int count = nv12 ? 2 : 3;
+    planes[0] = {0, 0, w, h};
+    planes[1] = {0, 0, nv12 ? 2 * cw : cw, ch};
+    planes[2] = {0, 0, cw, ch};
+    bool given = layout.count >= count;
+    for (int i = 0; given && i < count; ++i)
+        given = layout.stride[i] >= planes[i].rowBytes && layout.offset[i] <= size_t(INT64_MAX / 2);
+    if (given) {
+        for (int i = 0; i < count; ++i) {
+            planes[i].offset = int64_t(layout.offset[i]);
+            planes[i].stride = layout.stride[i];
+        }
+    } else {
+        // GStreamer's default layout of a progressive frame.
+        planes[0].stride = RoundUp4(w);
+        planes[1].stride = nv12 ? planes[0].stride : RoundUp4(cw);
+        planes[2].stride = planes[1].stride;
+        planes[1].offset = planes[0].stride * (h + (h & 1));
+        planes[2].offset = planes[1].offset + planes[1].stride * ch;
+    }
+    return count;
 }
 
 void CDeInterlaceEngine::SetMethod(DWORD method) {
@@ -155,9 +220,29 @@ void CDeInterlaceEngine::UpdateGeometry() {
     m_inLineSize = m_inStride > m_inRowBytes ? m_inStride : m_inRowBytes;
     m_outLineSize = m_outStride > m_outRowBytes ? m_outStride : m_outRowBytes;
     m_bytesPerPixel = BitCountOf(m_outFormat) / 8;
+    // Planar frames are deinterlaced plane by plane, each plane's lines as
+    // the layout places them; a planar output fed another format is only
+    // copied line by line like any format the kernels do not know.
+    m_planar = IsPlanarFormat(m_outFormat) && in && FormatOf(m_inputType.subtype) == m_outFormat;
+    m_planeCount = 0;
+    if (m_planar) {
+        m_planeCount = PlanesOf(in, m_inLayout, m_inPlanes);
+        if (m_planeCount == 0 || PlanesOf(out, m_outLayout, m_outPlanes) != m_planeCount) {
+            m_planar = false;
+            m_planeCount = 0;
+        } else {
+            m_inRowBytes = m_inPlanes[0].rowBytes;
+            m_outRowBytes = m_outPlanes[0].rowBytes;
+            m_inLineSize = m_inPlanes[0].stride;
+            m_outLineSize = m_outPlanes[0].stride;
+            m_bytesPerPixel = 1;
+        }
+    }
+    // YUV frames lie top-down whatever the sign of their height.
+    const bool yuv = m_outFormat == EPixelFormat::Yuy2 || IsPlanarFormat(m_outFormat);
     bool heightsDiffer = in && out && in->biHeight != out->biHeight;
-    m_flip = heightsDiffer && m_outFormat != EPixelFormat::Yuy2;
-    m_swap = heightsDiffer && m_outFormat == EPixelFormat::Yuy2;
+    m_flip = heightsDiffer && !yuv;
+    m_swap = heightsDiffer && yuv;
     SelectFunctions();
 }
 
@@ -166,11 +251,17 @@ void CDeInterlaceEngine::SelectFunctions() {
     const FrameProc even = &CDeInterlaceEngine::EvenField;
     m_secondProc = nullptr;
     switch (m_method) {
-        case 0:
-            m_firstProc = (m_flip || m_inWidth != m_outWidth || m_inLineSize != m_outLineSize)
-                              ? &CDeInterlaceEngine::CopyLines
-                              : &CDeInterlaceEngine::CopyBlock;
+        case 0: {
+            bool samePlanes = true;
+            for (int i = 0; i < m_planeCount; ++i)
+                samePlanes = samePlanes && m_inPlanes[i].offset == m_outPlanes[i].offset &&
+                             m_inPlanes[i].stride == m_outPlanes[i].stride;
+            m_firstProc =
+                (m_flip || m_inWidth != m_outWidth || m_inLineSize != m_outLineSize || !samePlanes)
+                    ? &CDeInterlaceEngine::CopyLines
+                    : &CDeInterlaceEngine::CopyBlock;
             break;
+        }
         case 1:
             m_firstProc = odd;
             break;
@@ -224,6 +315,14 @@ void CDeInterlaceEngine::SelectFunctions() {
             m_copyInterpolate = k.copyAverage565;
             m_sharpenPass = k.sharpen565;
             break;
+        case EPixelFormat::I420:
+        case EPixelFormat::Nv12:
+            // Every plane is averaged byte by byte; planar frames are not sharpened.
+            if (m_planar) {
+                m_interpolate = k.averagePlane;
+                m_copyInterpolate = k.copyAveragePlane;
+            }
+            break;
         case EPixelFormat::Other:
             break;
     }
@@ -267,12 +366,49 @@ CDeInterlaceEngine::CFrame CDeInterlaceEngine::FitFrame(const BYTE* in, BYTE* ou
     return f;
 }
 
+// One plane of a planar frame, fitted to the buffers like a whole frame.
+CDeInterlaceEngine::CFrame CDeInterlaceEngine::FitPlane(int plane, const BYTE* in, BYTE* out,
+                                                        long length, long outSize) const {
+    CFrame f;
+    if (!in || !out || length <= 0 || outSize <= 0)
+        return f;
+    const CPlane& ip = m_inPlanes[plane];
+    const CPlane& op = m_outPlanes[plane];
+    const int64_t lineBytes = std::min(ip.rowBytes, op.rowBytes);
+    if (lineBytes <= 0 || ip.stride <= 0 || op.stride <= 0)
+        return f;
+    auto linesIn = [lineBytes](int64_t size, const CPlane& p) -> int64_t {
+        if (p.offset > size - lineBytes)
+            return 0;
+        return (size - p.offset - lineBytes) / p.stride + 1;
+    };
+    const int64_t height = std::min({ip.lines, linesIn(length, ip), linesIn(outSize, op)});
+    if (height <= 0)
+        return f;
+    f.in = in + ip.offset;
+    f.out = out + op.offset;
+    f.inStep = ptrdiff_t(ip.stride);
+    f.outStep = ptrdiff_t(op.stride);
+    f.lineBytes = size_t(lineBytes);
+    f.width = int(std::min<int64_t>(lineBytes, INT32_MAX));
+    f.height = int(height);
+    return f;
+}
+
 HRESULT CDeInterlaceEngine::ProcessFrame(DWORD fieldIndex, const CDeInterlaceSampleTimes& times,
                                          const BYTE* in, BYTE* out, long length, long outSize) {
     FrameProc proc = fieldIndex == 2 ? m_secondProc : (fieldIndex < 2 ? m_firstProc : nullptr);
-    CFrame f = FitFrame(in, out, length, outSize);
-    if (proc && f.out)
-        (this->*proc)(f);
+    if (proc && m_planar && proc != &CDeInterlaceEngine::CopyBlock) {
+        for (int p = 0; p < m_planeCount; ++p) {
+            CFrame f = FitPlane(p, in, out, length, outSize);
+            if (f.out)
+                (this->*proc)(f);
+        }
+    } else {
+        CFrame f = FitFrame(in, out, length, outSize);
+        if (proc && f.out)
+            (this->*proc)(f);
+    }
     if (m_diagnostics && out && outSize > 0)
         DrawDiagnostics(fieldIndex, times, out, outSize);
     return S_OK;
@@ -431,7 +567,8 @@ std::string CDeInterlaceEngine::DiagnosticText(DWORD fieldIndex,
 
 void CDeInterlaceEngine::DrawDiagnostics(DWORD fieldIndex, const CDeInterlaceSampleTimes& times,
                                          BYTE* out, long outSize) const {
-    if (!m_overlay || m_outFormat == EPixelFormat::Yuy2 || m_outFormat == EPixelFormat::Other)
+    if (!m_overlay || m_outFormat == EPixelFormat::Yuy2 || m_outFormat == EPixelFormat::Other ||
+        IsPlanarFormat(m_outFormat))
         return;
     if (m_outWidth <= 0 || m_outHeight == 0 || m_outLineSize <= 0)
         return;

@@ -12,6 +12,16 @@
 #include "deinterlace/DeInterlaceOverlay.h"
 #include "platform/dshow/MediaType.h"
 
+// Where the planes of a planar frame (I420, YV12, NV12) lie in its buffer:
+// the byte offset and the line stride of each. A count of 0 stands for the
+// layout GStreamer gives such a frame by default (lines padded to 4 bytes,
+// planes one after the other).
+struct CPlaneLayout {
+    int count = 0;
+    size_t offset[3] = {0, 0, 0};
+    long stride[3] = {0, 0, 0};
+};
+
 // The times of the output sample, shown by the diagnostic text.
 struct CDeInterlaceSampleTimes {
     bool valid = false;
@@ -51,6 +61,13 @@ public:
     void SetStrides(long inStride, long outStride);
     long InputStride() const { return long(m_inLineSize); }
     long OutputStride() const { return long(m_outLineSize); }
+    // The planes of planar input and output frames; a layout with too few
+    // planes for the format, or strides shorter than a plane's lines, stands
+    // for the default layout.
+    void SetPlaneLayouts(const CPlaneLayout& in, const CPlaneLayout& out);
+    // Whether input and output are the same planar format, deinterlaced
+    // plane by plane.
+    bool IsPlanar() const { return m_planar; }
 
     // Settings; a setter ignores a value outside its range.
     DWORD GetMethod() const { return m_method; }
@@ -120,9 +137,20 @@ private:
     };
     using FrameProc = void (CDeInterlaceEngine::*)(const CFrame&);
 
+    // One plane of a planar frame: where it starts, its line step, the
+    // bytes of one line's samples and its lines.
+    struct CPlane {
+        int64_t offset = 0;
+        int64_t stride = 0;
+        int64_t rowBytes = 0;
+        int64_t lines = 0;
+    };
+
     void UpdateGeometry();
     void SelectFunctions();
     CFrame FitFrame(const BYTE* in, BYTE* out, long length, long outSize) const;
+    CFrame FitPlane(int plane, const BYTE* in, BYTE* out, long length, long outSize) const;
+    int PlanesOf(const BITMAPINFOHEADER* bmi, const CPlaneLayout& layout, CPlane planes[3]) const;
 
     void CopyBlock(const CFrame& f);
     void CopyLines(const CFrame& f);
@@ -152,6 +180,12 @@ private:
     int64_t m_outLineSize = 0;
     long m_inStride = 0;  // as set; 0 = packed
     long m_outStride = 0;
+    bool m_planar = false;
+    int m_planeCount = 0;
+    CPlaneLayout m_inLayout;  // as set
+    CPlaneLayout m_outLayout;
+    CPlane m_inPlanes[3];
+    CPlane m_outPlanes[3];
     int m_bytesPerPixel = 0;  // output pixel size of the subtypes the kernels know, else 0
     bool m_flip = false;
     bool m_swap = false;

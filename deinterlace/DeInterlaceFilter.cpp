@@ -1,5 +1,6 @@
 #include "deinterlace/DeInterlaceFilter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -10,7 +11,7 @@ namespace {
 
 // The formats the filter could ever take, whatever the screen.
 constexpr char kTemplateCaps[] =
-    "video/x-raw, format = (string) { YUY2, BGRx, BGRA, BGR, RGB15, RGB16 }, "
+    "video/x-raw, format = (string) { I420, YV12, NV12, YUY2, BGRx, BGRA, BGR, RGB15, RGB16 }, "
     "width = (int) [ 1, 32767 ], height = (int) [ 1, 32767 ], "
     "framerate = (fraction) [ 0, MAX ]";
 
@@ -35,6 +36,11 @@ LONG Abs(LONG v) {
 
 bool IsDoubleRateMethod(DWORD method) {
     return method > 2;
+}
+
+bool IsPlanarYuv(const GUID& subtype) {
+    return subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_YV12 ||
+           subtype == MEDIASUBTYPE_NV12;
 }
 
 }  // namespace
@@ -361,6 +367,13 @@ HRESULT CDeInterlace::CheckInputType(const CMediaType* mtIn) {
         std::lock_guard lock(m_csSettings);
         return m_engine.GetDiagnostics() || m_engine.IsSharpening() ? E_FAIL : S_OK;
     }
+    // The decoders' own planar formats are taken as they come, so that no
+    // conversion runs in front of the filter; like YUY2 they get neither
+    // sharpening nor the diagnostic text.
+    if (IsPlanarYuv(sub)) {
+        std::lock_guard lock(m_csSettings);
+        return m_engine.GetDiagnostics() || m_engine.IsSharpening() ? E_FAIL : S_OK;
+    }
     if (sub == MEDIASUBTYPE_RGB555 || sub == MEDIASUBTYPE_RGB565)
         return S_OK;
     int depth = ScreenDepth();
@@ -637,7 +650,8 @@ HRESULT CDeInterlace::ProduceFrame(DWORD fieldIndex, IMediaSample* pIn) {
     const DWORD typeFlags = haveInProps ? inProps.dwTypeSpecificFlags : 0;
     CMediaType inType = m_pInput->CurrentMediaTypeCopy();
     const BITMAPINFOHEADER* inHeader = inType.BitmapHeader();
-    const bool bottomUp = inHeader && inHeader->biHeight > 0 && inType.subtype != MEDIASUBTYPE_YUY2;
+    const bool bottomUp = inHeader && inHeader->biHeight > 0 &&
+                          inType.subtype != MEDIASUBTYPE_YUY2 && !IsPlanarYuv(inType.subtype);
     if ((typeFlags & AM_VIDEO_FLAG_FIELD1FIRST) && bottomUp) {
         if (fieldIndex == 1)
             fieldIndex = 2;
@@ -710,6 +724,22 @@ HRESULT CDeInterlace::ProduceFrame(DWORD fieldIndex, IMediaSample* pIn) {
     {
         std::lock_guard lock(m_csSettings);
         m_engine.SetStrides(InputStride(), OutputStride());
+        if (m_engine.IsPlanar() || IsPlanarYuv(inType.subtype)) {
+            CPlaneLayout inPlanes, outPlanes;
+            size_t offset[4];
+            LONG stride[4];
+            inPlanes.count = std::min(InputPlanes(offset, stride), 3);
+            for (int i = 0; i < inPlanes.count; ++i) {
+                inPlanes.offset[i] = offset[i];
+                inPlanes.stride[i] = stride[i];
+            }
+            outPlanes.count = std::min(OutputPlanes(offset, stride), 3);
+            for (int i = 0; i < outPlanes.count; ++i) {
+                outPlanes.offset[i] = offset[i];
+                outPlanes.stride[i] = stride[i];
+            }
+            m_engine.SetPlaneLayouts(inPlanes, outPlanes);
+        }
         m_engine.ProcessFrame(fieldIndex, out.Get(), inBytes, outBytes, length);
     }
 

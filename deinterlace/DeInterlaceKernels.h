@@ -35,6 +35,8 @@ struct CKernelSet {
     LineInterpolator averageArgb32;  // fourth byte copied from the upper line
     LineInterpolator average555;
     LineInterpolator average565;
+    // One plane of a planar YUV frame: every byte averaged ('width' is bytes).
+    LineInterpolator averagePlane;
     SharpenPass sharpenYuy2;
     SharpenPass sharpen3Byte;
     SharpenPass sharpen4Byte;
@@ -46,6 +48,7 @@ struct CKernelSet {
     CopyInterpolator copyAverageArgb32;
     CopyInterpolator copyAverage555;
     CopyInterpolator copyAverage565;
+    CopyInterpolator copyAveragePlane;
 };
 
 // A CopyInterpolator made of a copy followed by the interpolator F.

@@ -8,7 +8,9 @@
 
 namespace deint {
 
-enum class EPixelFormat { Other, Yuy2, Rgb24, Rgb32, Argb32, Rgb555, Rgb565 };
+// I420 stands for YV12 as well: the two differ only in the order of their
+// chroma planes, which no kernel tells apart.
+enum class EPixelFormat { Other, Yuy2, Rgb24, Rgb32, Argb32, Rgb555, Rgb565, I420, Nv12 };
 
 // An output frame as the overlay sees it.
 struct COverlayFrame {

@@ -80,6 +80,10 @@ void AverageRgb24(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
     if (width > 0)
         AverageBytes<false, false>(upper, lower, out, size_t(width) * 3);
 }
+void AveragePlane(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
+    if (width > 0)
+        AverageBytes<false, false>(upper, lower, out, size_t(width));
+}
 void AverageRgb32(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
     if (width > 0)
         AverageBytes<true, false>(upper, lower, out, size_t(width) * 4);
@@ -290,6 +294,10 @@ VT_AVX2 void AverageRgb24Avx2(const BYTE* upper, const BYTE* lower, BYTE* out, i
     if (width > 0)
         AverageBytesAvx2<false, false>(upper, lower, out, size_t(width) * 3);
 }
+VT_AVX2 void AveragePlaneAvx2(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
+    if (width > 0)
+        AverageBytesAvx2<false, false>(upper, lower, out, size_t(width));
+}
 VT_AVX2 void AverageRgb32Avx2(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
     if (width > 0)
         AverageBytesAvx2<true, false>(upper, lower, out, size_t(width) * 4);
@@ -345,6 +353,11 @@ VT_AVX2 void CopyAverageYuy2Avx2(const BYTE* upper, const BYTE* lower, BYTE* cop
 VT_AVX2 void CopyAverageRgb24Avx2(const BYTE* upper, const BYTE* lower, BYTE* copyOut,
                                   size_t copyBytes, BYTE* avgOut, int width) {
     size_t avgBytes = width > 0 ? size_t(width) * 3 : 0;
+    CopyAverageBytesAvx2<false, false>(upper, lower, copyOut, copyBytes, avgOut, avgBytes);
+}
+VT_AVX2 void CopyAveragePlaneAvx2(const BYTE* upper, const BYTE* lower, BYTE* copyOut,
+                                  size_t copyBytes, BYTE* avgOut, int width) {
+    size_t avgBytes = width > 0 ? size_t(width) : 0;
     CopyAverageBytesAvx2<false, false>(upper, lower, copyOut, copyBytes, avgOut, avgBytes);
 }
 VT_AVX2 void CopyAverageRgb32Avx2(const BYTE* upper, const BYTE* lower, BYTE* copyOut,
@@ -812,6 +825,7 @@ const CKernelSet& Sse2Kernels() {
         k.averageArgb32 = &AverageArgb32;
         k.average555 = &AveragePacked<k555Half, 0x7FFF>;
         k.average565 = &AveragePacked<k565Half, 0xFFFF>;
+        k.averagePlane = &AveragePlane;
         k.sharpenYuy2 = ScalarKernels().sharpenYuy2;
         k.sharpen3Byte = &SharpenBytes<3>;
         k.sharpen4Byte = &SharpenBytes<4>;
@@ -823,6 +837,7 @@ const CKernelSet& Sse2Kernels() {
         k.copyAverageArgb32 = &CopyThenAverage<&AverageArgb32>;
         k.copyAverage555 = &CopyThenAverage<&AveragePacked<k555Half, 0x7FFF>>;
         k.copyAverage565 = &CopyThenAverage<&AveragePacked<k565Half, 0xFFFF>>;
+        k.copyAveragePlane = &CopyThenAverage<&AveragePlane>;
         return k;
     }();
     return set;
@@ -838,6 +853,7 @@ const CKernelSet& Avx2Kernels() {
         k.averageArgb32 = &AverageArgb32Avx2;
         k.average555 = &AveragePackedAvx2<k555Half, 0x7FFF>;
         k.average565 = &AveragePackedAvx2<k565Half, 0xFFFF>;
+        k.averagePlane = &AveragePlaneAvx2;
         k.sharpenYuy2 = &SharpenYuy2Avx2;
         k.sharpen3Byte = &SharpenBytesAvx2<3>;
         k.sharpen4Byte = &SharpenBytesAvx2<4>;
@@ -849,6 +865,7 @@ const CKernelSet& Avx2Kernels() {
         k.copyAverageArgb32 = &CopyAverageArgb32Avx2;
         k.copyAverage555 = &CopyAveragePackedAvx2<k555Half, 0x7FFF>;
         k.copyAverage565 = &CopyAveragePackedAvx2<k565Half, 0xFFFF>;
+        k.copyAveragePlane = &CopyAveragePlaneAvx2;
         return k;
     }();
     return set;

@@ -35,6 +35,11 @@ void AverageRgb24(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
         out[i] = Avg(upper[i], lower[i]);
 }
 
+void AveragePlane(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
+    for (int i = 0; i < width; ++i)
+        out[i] = Avg(upper[i], lower[i]);
+}
+
 void AverageRgb32(const BYTE* upper, const BYTE* lower, BYTE* out, int width) {
     for (int x = 0; x < width; ++x, upper += 4, lower += 4, out += 4) {
         out[0] = Avg(upper[0], lower[0]);
@@ -196,6 +201,7 @@ const CKernelSet& ScalarKernels() {
         k.averageArgb32 = &AverageArgb32;
         k.average555 = &Average16<k555>;
         k.average565 = &Average16<k565>;
+        k.averagePlane = &AveragePlane;
         k.sharpenYuy2 = &SharpenYuy2;
         k.sharpen3Byte = &SharpenBytes<3>;
         k.sharpen4Byte = &SharpenBytes<4>;
@@ -207,6 +213,7 @@ const CKernelSet& ScalarKernels() {
         k.copyAverageArgb32 = &CopyThenAverage<&AverageArgb32>;
         k.copyAverage555 = &CopyThenAverage<&Average16<k555>>;
         k.copyAverage565 = &CopyThenAverage<&Average16<k565>>;
+        k.copyAveragePlane = &CopyThenAverage<&AveragePlane>;
         return k;
     }();
     return set;

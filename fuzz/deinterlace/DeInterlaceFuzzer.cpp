@@ -33,7 +33,20 @@ private:
 
 const GUID* const kSubtypes[] = {&MEDIASUBTYPE_YUY2,   &MEDIASUBTYPE_RGB24,  &MEDIASUBTYPE_RGB32,
                                  &MEDIASUBTYPE_ARGB32, &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_RGB565,
-                                 &MEDIASUBTYPE_UYVY,   &MEDIASUBTYPE_NV12};
+                                 &MEDIASUBTYPE_UYVY,   &MEDIASUBTYPE_NV12,   &MEDIASUBTYPE_I420,
+                                 &MEDIASUBTYPE_YV12};
+constexpr uint8_t kSubtypeCount = sizeof kSubtypes / sizeof kSubtypes[0];
+
+// Plane offsets and strides as a filter would hand them over.
+CPlaneLayout ReadLayout(CReader& r) {
+    CPlaneLayout layout;
+    layout.count = r.Get<uint8_t>() % 4;
+    for (int i = 0; i < 3; ++i) {
+        layout.offset[i] = r.Get<uint16_t>();
+        layout.stride[i] = r.Get<int16_t>();
+    }
+    return layout;
+}
 
 CMediaType MakeType(const GUID& subtype, bool info2, LONG width, LONG height, WORD bitCount,
                     REFERENCE_TIME avg) {
@@ -65,8 +78,8 @@ CMediaType MakeType(const GUID& subtype, bool info2, LONG width, LONG height, WO
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CReader r(data, size);
     const uint8_t flags = r.Get<uint8_t>();
-    const GUID& inSubtype = *kSubtypes[r.Get<uint8_t>() % 8];
-    const GUID& outSubtype = (flags & 1) ? *kSubtypes[r.Get<uint8_t>() % 8] : inSubtype;
+    const GUID& inSubtype = *kSubtypes[r.Get<uint8_t>() % kSubtypeCount];
+    const GUID& outSubtype = (flags & 1) ? *kSubtypes[r.Get<uint8_t>() % kSubtypeCount] : inSubtype;
     const LONG inWidth = r.Get<int16_t>(), inHeight = r.Get<int16_t>();
     const LONG outWidth = r.Get<int16_t>(), outHeight = r.Get<int16_t>();
     const WORD inBits = r.Get<uint8_t>(), outBits = (flags & 2) ? r.Get<uint8_t>() : inBits;
@@ -92,6 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < in.size(); ++i)
         in[i] = BYTE(i * 131 + 7);
     CDeInterlaceSampleTimes times{(flags & 64) != 0, r.Get<int64_t>(), r.Get<int64_t>()};
+    if (flags & 128) {
+        CPlaneLayout inLayout = ReadLayout(r);
+        engine.SetPlaneLayouts(inLayout, ReadLayout(r));
+    }
     // Empty vectors may hand out null; the engine takes that as no buffer.
     engine.ProcessFrame(field, times, in.data(), out.data(), inLength, outLength);
     return 0;

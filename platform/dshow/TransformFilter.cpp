@@ -763,6 +763,23 @@ void CTransformFilter::UpdateFieldFlags(CGstMediaSample& sample, GstBuffer* buff
     sample.SetTypeSpecificFlags(flags);
 }
 
+int CTransformFilter::InputPlanes(size_t offset[4], LONG stride[4]) const {
+    for (int i = 0; i < 4; ++i) {
+        offset[i] = m_inputOffsets[i];
+        stride[i] = m_inputStrides[i];
+    }
+    return m_inputPlanes;
+}
+
+int CTransformFilter::OutputPlanes(size_t offset[4], LONG stride[4]) const {
+    // Output buffers come from our own pool in the caps' default layout.
+    for (int i = 0; i < 4; ++i) {
+        offset[i] = GST_VIDEO_INFO_PLANE_OFFSET(&m_outputInfo, i);
+        stride[i] = GST_VIDEO_INFO_PLANE_STRIDE(&m_outputInfo, i);
+    }
+    return m_outputInfo.finfo ? int(GST_VIDEO_INFO_N_PLANES(&m_outputInfo)) : 0;
+}
+
 GstFlowReturn CTransformFilter::OnChain(GstBuffer* buffer) {
     if (!m_pInput->IsConnected()) {
         gst_buffer_unref(buffer);
@@ -770,6 +787,11 @@ GstFlowReturn CTransformFilter::OnChain(GstBuffer* buffer) {
     }
     const GstVideoMeta* meta = gst_buffer_get_video_meta(buffer);
     m_inputStride = meta ? meta->stride[0] : GST_VIDEO_INFO_PLANE_STRIDE(&m_inputInfo, 0);
+    m_inputPlanes = int(meta ? meta->n_planes : GST_VIDEO_INFO_N_PLANES(&m_inputInfo));
+    for (int i = 0; i < 4; ++i) {
+        m_inputOffsets[i] = meta ? meta->offset[i] : GST_VIDEO_INFO_PLANE_OFFSET(&m_inputInfo, i);
+        m_inputStrides[i] = meta ? meta->stride[i] : GST_VIDEO_INFO_PLANE_STRIDE(&m_inputInfo, i);
+    }
     CComPtr<CGstMediaSample> sample(new CGstMediaSample(buffer, false));
     UpdateFieldFlags(*sample, buffer);
     sample->SetStride(m_inputStride);

@@ -141,6 +141,11 @@ public:
     // Bytes per line of the current input and output frames (0 = not video).
     LONG InputStride() const { return m_inputStride; }
     LONG OutputStride() const { return m_outputStride; }
+    // Where the planes of the current input and output frames lie: byte
+    // offset and stride of each, up to 4 planes; returns the plane count
+    // (0 = not video).
+    int InputPlanes(size_t offset[4], LONG stride[4]) const;
+    int OutputPlanes(size_t offset[4], LONG stride[4]) const;
     bool IsStopped() const;
 
     // The element's pad for a pin index (sink 0, source 1).
@@ -185,6 +190,9 @@ private:
     GstFlowReturn m_lastFlow = GST_FLOW_OK;
     LONG m_inputStride = 0;
     LONG m_outputStride = 0;
+    int m_inputPlanes = 0;
+    size_t m_inputOffsets[4] = {0, 0, 0, 0};
+    LONG m_inputStrides[4] = {0, 0, 0, 0};
     GstCaps* m_inputCaps = nullptr;
     GstVideoInfo m_inputInfo;
     GstVideoInfo m_outputInfo;

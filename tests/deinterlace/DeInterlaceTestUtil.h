@@ -13,6 +13,9 @@ inline int BitCountOf(const GUID& subtype) {
         return 24;
     if (subtype == MEDIASUBTYPE_RGB32 || subtype == MEDIASUBTYPE_ARGB32)
         return 32;
+    if (subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_YV12 ||
+        subtype == MEDIASUBTYPE_NV12)
+        return 12;
     return 16;
 }
 

@@ -214,11 +214,83 @@ TEST(Engine, OtherSubtypesGetLineDoublingOnly) {
     EXPECT_EQ(0, std::memcmp(in.data() + 8, out.data() + 8, 4));
 }
 
+// Planar frames go plane by plane, each plane found at its own offset and
+// stride, with the shapes of a packed frame of the plane's height; bytes
+// outside the planes' lines are left alone.
+TEST(Engine, PlanarFramesGoPlaneByPlane) {
+    struct Case {
+        const char* name;
+        GUID subtype;
+        bool paddedIn, paddedOut;
+        DWORD method, interpolation, fieldIndex;
+    };
+    const Case cases[] = {
+        {"I420 odd field", MEDIASUBTYPE_I420, false, false, 1, 1, 0},
+        {"I420 padded, double rate second field", MEDIASUBTYPE_I420, true, true, 3, 1, 2},
+        {"YV12 even first", MEDIASUBTYPE_YV12, false, false, 4, 1, 1},
+        {"NV12 padded, even field doubled", MEDIASUBTYPE_NV12, true, true, 2, 0, 0},
+        {"I420 copy between layouts", MEDIASUBTYPE_I420, true, false, 0, 0, 0},
+    };
+    const int width = 5, height = 7;
+    for (const Case& c : cases) {
+        const bool nv12 = c.subtype == MEDIASUBTYPE_NV12;
+        const int planes = nv12 ? 2 : 3;
+        const long rowBytes[3] = {width, nv12 ? 6 : 3, 3};
+        const int lines[3] = {height, 4, 4};
+        // GStreamer's default layout, or lines padded by 3 bytes with the
+        // planes in reverse order.
+        auto layoutOf = [&](bool padded) {
+            CPlaneLayout l;
+            l.count = padded ? planes : 0;
+            size_t at = 1;
+            for (int p = planes - 1; p >= 0; --p) {
+                l.stride[p] = padded ? rowBytes[p] + 3 : (p == 0 || nv12 ? 8 : 4);
+                l.offset[p] = padded ? at : (p == 0 ? 0 : p == 1 ? 64 : 80);
+                at += size_t(l.stride[p] * lines[p]);
+            }
+            return l;
+        };
+        const CPlaneLayout in = layoutOf(c.paddedIn), out = layoutOf(c.paddedOut);
+        CDeInterlaceEngine engine;
+        engine.SetInputType(MakeVideoType(c.subtype, width, height));
+        engine.SetOutputType(MakeVideoType(c.subtype, width, height));
+        engine.SetPlaneLayouts(in, out);
+        engine.SetMethod(c.method);
+        engine.SetInterpolation(c.interpolation);
+        ASSERT_TRUE(engine.IsPlanar()) << c.name;
+        // Plane p's line y holds kLineValue[y] + 10p; padding holds 0x99.
+        std::vector<uint8_t> inBytes(160, 0x99), outBytes(160, 0xEE);
+        for (int p = 0; p < planes; ++p)
+            for (int y = 0; y < lines[p]; ++y)
+                std::memset(&inBytes[in.offset[p] + size_t(y * in.stride[p])],
+                            kLineValue[y] + 10 * p, size_t(rowBytes[p]));
+        engine.ProcessFrame(c.fieldIndex, {}, inBytes.data(), outBytes.data(), 160, 160);
+        std::vector<bool> inPlane(160, false);
+        for (int p = 0; p < planes; ++p) {
+            // A packed frame of the plane's height gives the line values.
+            std::vector<uint8_t> shape =
+                c.method == 0 ? std::vector<uint8_t>(kLineValue, kLineValue + 8)
+                              : RunShape(c.method, c.interpolation, c.fieldIndex, lines[p]);
+            const size_t shapeStep = c.method == 0 ? 1 : 6;
+            for (int y = 0; y < lines[p]; ++y)
+                for (long x = 0; x < rowBytes[p]; ++x) {
+                    const size_t at = out.offset[p] + size_t(y * out.stride[p] + x);
+                    inPlane[at] = true;
+                    ASSERT_EQ(shape[size_t(y) * shapeStep] + 10 * p, outBytes[at])
+                        << c.name << " plane " << p << " line " << y;
+                }
+        }
+        for (size_t i = 0; i < outBytes.size(); ++i)
+            ASSERT_TRUE(inPlane[i] || outBytes[i] == 0xEE) << c.name << " byte " << i;
+    }
+}
+
 // Every combination of geometry and buffer sizes must stay inside the two
 // buffers: guard bytes around each must survive.
 TEST(Engine, NeverWritesOutsideTheOutputBuffer) {
     const GUID subtypes[] = {MEDIASUBTYPE_YUY2,   MEDIASUBTYPE_RGB24,  MEDIASUBTYPE_RGB32,
-                             MEDIASUBTYPE_ARGB32, MEDIASUBTYPE_RGB555, MEDIASUBTYPE_RGB565};
+                             MEDIASUBTYPE_ARGB32, MEDIASUBTYPE_RGB555, MEDIASUBTYPE_RGB565,
+                             MEDIASUBTYPE_I420,   MEDIASUBTYPE_NV12};
     const LONG widths[] = {0, 1, 3, 7};
     const LONG heights[] = {0, 1, 2, 5, -5};
     const long sizes[] = {0, 1, 13, 40, 200};

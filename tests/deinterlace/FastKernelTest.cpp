@@ -24,7 +24,8 @@ struct InterpolatorCase {
 const InterpolatorCase kInterpolators[] = {
     {&CKernelSet::averageYuy2, 2, "YUY2"},   {&CKernelSet::averageRgb24, 3, "RGB24"},
     {&CKernelSet::averageRgb32, 4, "RGB32"}, {&CKernelSet::averageArgb32, 4, "ARGB32"},
-    {&CKernelSet::average555, 2, "555"},     {&CKernelSet::average565, 2, "565"}};
+    {&CKernelSet::average555, 2, "555"},     {&CKernelSet::average565, 2, "565"},
+    {&CKernelSet::averagePlane, 1, "plane"}};
 
 TEST(FastKernels, InterpolationMatchesScalar) {
     uint32_t seed = 1;
@@ -42,12 +43,13 @@ TEST(FastKernels, InterpolationMatchesScalar) {
 
 const CopyInterpolator CKernelSet::*kCopyInterpolators[] = {
     &CKernelSet::copyAverageYuy2,   &CKernelSet::copyAverageRgb24, &CKernelSet::copyAverageRgb32,
-    &CKernelSet::copyAverageArgb32, &CKernelSet::copyAverage555,   &CKernelSet::copyAverage565};
+    &CKernelSet::copyAverageArgb32, &CKernelSet::copyAverage555,   &CKernelSet::copyAverage565,
+    &CKernelSet::copyAveragePlane};
 
 TEST(FastKernels, CopyAndInterpolateInOnePassMatchesScalar) {
     uint32_t seed = 50;
     for (const CKernelSet* k : WideKernelSets())
-        for (size_t n = 0; n < 6; ++n) {
+        for (size_t n = 0; n < std::size(kCopyInterpolators); ++n) {
             const InterpolatorCase& c = kInterpolators[n];
             for (int w : kWidths) {
                 const size_t bytes = size_t(w * c.bytesPerPixel);

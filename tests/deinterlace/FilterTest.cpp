@@ -92,6 +92,8 @@ TEST(DeInterlaceFilter, InputTypes) {
         {"ARGB32 with 8 bits", argb8, E_FAIL},
         {"variable sample size", variable, E_FAIL},
         {"UYVY", MakeVideoType(MEDIASUBTYPE_UYVY, 8, 8), E_FAIL},
+        {"I420", MakeVideoType(MEDIASUBTYPE_I420, 8, 8), S_OK},
+        {"NV12 VideoInfo2", MakeVideoType(MEDIASUBTYPE_NV12, 8, 8, 0, true), S_OK},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.expected, filter->CheckInputType(&c.type)) << c.name;
@@ -101,13 +103,16 @@ TEST(DeInterlaceFilter, InputTypes) {
     yuy2Info.AllocFormatBuffer(sizeof(VIDEOINFOHEADER));
     reinterpret_cast<VIDEOINFOHEADER*>(yuy2Info.Format())->bmiHeader.biBitCount = 16;
     EXPECT_EQ(E_FAIL, filter->CheckInputType(&yuy2Info));
-    // YUY2 frames get neither sharpening nor the diagnostic text.
-    CMediaType yuy2 = MakeVideoType(MEDIASUBTYPE_YUY2, 8, 8, 0, true);
-    filter->SetInterpolation(2, 1);
-    EXPECT_EQ(E_FAIL, filter->CheckInputType(&yuy2));
-    filter->SetInterpolation(2, 0);
-    filter->SetDiagnostics(1);
-    EXPECT_EQ(E_FAIL, filter->CheckInputType(&yuy2));
+    // YUV frames get neither sharpening nor the diagnostic text.
+    for (const GUID& subtype : {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_I420}) {
+        CMediaType yuv = MakeVideoType(subtype, 8, 8, 0, true);
+        filter->SetInterpolation(2, 1);
+        EXPECT_EQ(E_FAIL, filter->CheckInputType(&yuv));
+        filter->SetInterpolation(2, 0);
+        filter->SetDiagnostics(1);
+        EXPECT_EQ(E_FAIL, filter->CheckInputType(&yuv));
+        filter->SetDiagnostics(0);
+    }
 }
 
 TEST(DeInterlaceFilter, TransformKeepsFormatAndSizes) {
@@ -217,15 +222,20 @@ public:
         Connect(m_caps, m_filter);
         Connect(m_filter, m_sink);
         gst_pad_add_probe(m_filter->PadOf(1), GST_PAD_PROBE_TYPE_BUFFER, &Count, &m_out, nullptr);
+        gst_pad_add_probe(m_filter->PadOf(0), GST_PAD_PROBE_TYPE_BUFFER, &Keep, &m_lastIn, nullptr);
+        gst_pad_add_probe(m_filter->PadOf(1), GST_PAD_PROBE_TYPE_BUFFER, &Keep, &m_lastOut,
+                          nullptr);
     }
     ~CFilterGraphFixture() {
         if (CComPtr<IMediaControl> control{m_graph.Get()})
             control->Stop();
+        gst_buffer_replace(&m_lastIn, nullptr);
+        gst_buffer_replace(&m_lastOut, nullptr);
     }
     static GstElement* Element(IBaseFilter* f) { return CComPtr<IGstElementAccess>(f)->Element(); }
-    void SetCaps(int width, int height) {
+    void SetCaps(int width, int height, const char* format = "BGRx") {
         GstCaps* caps =
-            gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT,
+            gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT,
                                 width, "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION,
                                 25, 1, "interlace-mode", G_TYPE_STRING, "interleaved", nullptr);
         g_object_set(Element(m_caps), "caps", caps, nullptr);
@@ -257,8 +267,16 @@ public:
         return GST_PAD_PROBE_OK;
     }
 
+    // Keeps the pad's last buffer (under the probe's pad lock, read once the stream ended).
+    static GstPadProbeReturn Keep(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        gst_buffer_replace(static_cast<GstBuffer**>(data), GST_PAD_PROBE_INFO_BUFFER(info));
+        return GST_PAD_PROBE_OK;
+    }
+
     CComPtr<IGraphBuilder> m_graph;
     CComPtr<IBaseFilter> m_source, m_caps, m_sink;
+    GstBuffer* m_lastIn = nullptr;
+    GstBuffer* m_lastOut = nullptr;
     CComPtr<CDeInterlace> m_filter{new CDeInterlace()};
     std::atomic<int> m_out{0};
 };
@@ -277,6 +295,46 @@ TEST(DeInterlaceFilterGraph, SizeChangeInTheStreamKeepsItFlowing) {
     ASSERT_TRUE(out.BitmapHeader());
     EXPECT_EQ(80, out.BitmapHeader()->biWidth);
     EXPECT_EQ(200000, reinterpret_cast<VIDEOINFOHEADER*>(out.Format())->AvgTimePerFrame);
+}
+
+// I420 at an odd size goes through unconverted, each plane at GStreamer's
+// offsets and strides: output lines of the odd field are the even input
+// lines and the averages between them.
+TEST(DeInterlaceFilterGraph, PlanarFramesKeepTheirFormatAndLayout) {
+    CFilterGraphFixture g;
+    g_object_set(g.Element(g.m_source), "num-buffers", 1, "pattern", 1 /* random */, nullptr);
+    g.SetCaps(63, 47, "I420");
+    g.m_filter->SetMethod(1);
+    g.m_filter->SetInterpolation(1, 0);
+    g.Run();
+    ASSERT_TRUE(g.WaitFor([&] { return g.m_out >= 1; }));
+    CComPtr<IMediaControl>(g.m_graph.Get())->Stop();
+    GstCaps* caps = gst_pad_get_current_caps(g.m_filter->PadOf(1));
+    ASSERT_TRUE(caps && g.m_lastIn && g.m_lastOut);
+    GstVideoInfo info;
+    ASSERT_TRUE(gst_video_info_from_caps(&info, caps));
+    gst_caps_unref(caps);
+    EXPECT_EQ(GST_VIDEO_FORMAT_I420, GST_VIDEO_INFO_FORMAT(&info));
+    GstVideoFrame in, out;
+    ASSERT_TRUE(gst_video_frame_map(&in, &info, g.m_lastIn, GST_MAP_READ));
+    ASSERT_TRUE(gst_video_frame_map(&out, &info, g.m_lastOut, GST_MAP_READ));
+    for (guint p = 0; p < GST_VIDEO_FRAME_N_PLANES(&in); ++p) {
+        const int lines = GST_VIDEO_FRAME_COMP_HEIGHT(&in, p);
+        const int bytes = GST_VIDEO_FRAME_COMP_WIDTH(&in, p);
+        auto row = [p](GstVideoFrame& f, int y) {
+            return static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&f, p)) +
+                   y * GST_VIDEO_FRAME_PLANE_STRIDE(&f, p);
+        };
+        for (int y = 0; y < lines; ++y)
+            for (int x = 0; x < bytes; ++x) {
+                const int above = y % 2 ? y - 1 : y;
+                const int below = y % 2 && y + 1 < lines ? y + 1 : above;
+                ASSERT_EQ((row(in, above)[x] + row(in, below)[x]) >> 1, row(out, y)[x])
+                    << "plane " << p << " line " << y << " byte " << x;
+            }
+    }
+    gst_video_frame_unmap(&in);
+    gst_video_frame_unmap(&out);
 }
 
 }  // namespace
