@@ -208,6 +208,30 @@ bool CExternalApp::StartAndActivate() {
     return true;
 }
 
+bool CExternalApp::IsWindowKnown() {
+    const CKindInfo* info = KindInfo(m_kind);
+    if (!info || m_starting)
+        return false;
+    if (!IsAppWindow(m_window))
+        m_window = FindMainWindow(*info);
+    return !m_window.IsNull();
+}
+
+std::string CExternalApp::Describe() const {
+    if (!IsChosen())
+        return "none";
+    std::string text = "kind " + std::to_string(m_kind) + " path " + m_path + " window ";
+    if (m_starting)
+        return text + "starting";
+    if (m_window.IsNull())
+        return text + "none";
+    return text + m_window.m_connection.toStdString() + " pid " + std::to_string(m_window.m_pid);
+}
+
+std::unique_ptr<IVelotraxExternalApp> CreateExternalApp() {
+    return std::make_unique<CExternalApp>();
+}
+
 bool CExternalApp::Deliver(uint32_t code, QByteArray data) {
     if (m_starting) {
         m_pending.emplace_back(code, std::move(data));

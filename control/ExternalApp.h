@@ -40,7 +40,33 @@
 
 class QEventLoop;
 
-class CExternalApp {
+// How the control asks for the external desktop application: the control
+// holds one object made by CreateExternalApp().
+class IVelotraxExternalApp {
+public:
+    virtual ~IVelotraxExternalApp() = default;
+    // Looks for an application again (PreferLocalApp changed, control
+    // created); forgets the previous choice first. Nothing when 'prefer' is
+    // false.
+    virtual void Find(bool prefer) = 0;
+    // An application kind was chosen.
+    virtual bool IsChosen() const = 0;
+    // Starts the chosen application when needed and brings it to the front;
+    // false (and the choice forgotten) when that fails.
+    virtual bool StartAndActivate() = 0;
+    // The application's main window is known (Unrender forwards only then).
+    virtual bool IsWindowKnown() = 0;
+    // Messages to the application (dropped when it cannot take them).
+    virtual void Forward(int code) = 0;
+    virtual void Forward(int code, int32_t value) = 0;
+    virtual void Forward(int code, const std::string& text) = 0;
+    // For hosts: "none", or the kind, path and window state.
+    virtual std::string Describe() const = 0;
+};
+
+std::unique_ptr<IVelotraxExternalApp> CreateExternalApp();
+
+class CExternalApp : public IVelotraxExternalApp {
 public:
     enum EKind { kindNone = 0 };
 
@@ -79,7 +105,7 @@ public:
     static constexpr const char kInstallDirValue[] = "InstallDir";
 
     CExternalApp();
-    ~CExternalApp();
+    ~CExternalApp() override;
     CExternalApp(const CExternalApp&) = delete;
     CExternalApp& operator=(const CExternalApp&) = delete;
 
@@ -90,7 +116,7 @@ public:
     void Forget();
 
     int GetKind() const { return m_kind; }
-    bool IsChosen() const { return m_kind != kindNone; }
+    bool IsChosen() const override { return m_kind != kindNone; }
     const std::string& GetPath() const { return m_path; }
     const CAppWindow& GetWindow() const { return m_window; }
     // True while a started application is being waited for.
@@ -101,7 +127,7 @@ public:
     // never appears: then the kind is forgotten and the caller shows its own
     // player. A call made while a start is waited for answers true at once
     // (the outer call decides).
-    bool StartAndActivate();
+    bool StartAndActivate() override;
 
     // Messages; each answers whether it was sent (or queued while a start is
     // waited for, and sent when the application appears). A message is
@@ -120,6 +146,15 @@ public:
     static QByteArray ValueData(int32_t value);
     static QByteArray StringData(const std::string& text);
     static int32_t RateValue(double rate);
+
+    // IVelotraxExternalApp
+    void Find(bool prefer) override { LookFor(prefer); }
+    // Looks for the main window again when the known one is gone.
+    bool IsWindowKnown() override;
+    void Forward(int code) override { Send(uint32_t(code)); }
+    void Forward(int code, int32_t value) override { SendValue(uint32_t(code), value); }
+    void Forward(int code, const std::string& text) override { SendString(uint32_t(code), text); }
+    std::string Describe() const override;
 
     // The waits between looks for a started application, in milliseconds
     // (1000, 2000, ... 10000 unless set).

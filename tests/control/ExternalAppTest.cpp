@@ -269,7 +269,10 @@ TEST_F(ExternalAppTest, InstalledApplicationIsStartedAndReceivesTheMessages) {
     app.LookFor(true);
     ASSERT_EQ(app.GetKind(), 1);
     ASSERT_TRUE(app.GetWindow().IsNull());
+    EXPECT_FALSE(app.IsWindowKnown());
     ASSERT_TRUE(app.StartAndActivate());
+    EXPECT_TRUE(app.IsWindowKnown());
+    EXPECT_EQ(app.Describe().rfind("kind 1 path " + dir + "/veloTRAX.exe window :", 0), 0u);
     EXPECT_TRUE(app.SendString(CExternalApp::codeMediaLocation, "/m/"));
     EXPECT_TRUE(app.Send(CExternalApp::codePlay));
     EXPECT_TRUE(app.SendRate(1.5));
