@@ -45,12 +45,32 @@ const CExternalApp::CKindInfo* CExternalApp::KindInfo(int kind) {
 
 CExternalApp::CExternalApp()
     : m_waitSchedule{1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000},
-      m_alive(std::make_shared<bool>(true)) {}
+      m_alive(std::make_shared<bool>(true)) {
+    // VELOTRAX_EXTERNAL_WAIT=MS,MS,... replaces the waits (tests, slow
+    // machines); anything that is not a list of numbers keeps them.
+    const QByteArray waits = qgetenv("VELOTRAX_EXTERNAL_WAIT");
+    std::vector<int> schedule;
+    for (const QByteArray& part : waits.split(',')) {
+        bool ok = false;
+        int ms = part.trimmed().toInt(&ok);
+        if (!ok || ms < 0 || ms > 600000)
+            return;
+        schedule.push_back(ms);
+    }
+    if (!waits.isEmpty())
+        m_waitSchedule = std::move(schedule);
+}
 
 CExternalApp::~CExternalApp() {
     *m_alive = false;
-    if (m_waitLoop)
+    if (m_waitLoop) {
         m_waitLoop->quit();
+        return;
+    }
+    // Posted messages leave with the next write; a call answered by the
+    // application means they all went out before the process may end.
+    if (!m_window.IsNull() && m_posted)
+        IsAppModal(m_window);
 }
 
 void CExternalApp::Forget() {
@@ -200,7 +220,7 @@ bool CExternalApp::StartAndActivate() {
             return false;
         }
     }
-    ActivateAppWindow(m_window);
+    m_posted = ActivateAppWindow(m_window);
     std::vector<std::pair<uint32_t, QByteArray>> pending;
     pending.swap(m_pending);
     for (auto& [code, data] : pending)
@@ -242,9 +262,11 @@ bool CExternalApp::Deliver(uint32_t code, QByteArray data) {
     // Sent only while no modal window of the application is active; an
     // application that does not answer gets nothing either.
     std::optional<bool> modal = IsAppModal(m_window);
+    m_posted = false;
     if (!modal || *modal)
         return false;
-    return PostAppCopyData(m_window, code, data);
+    m_posted = PostAppCopyData(m_window, code, data);
+    return m_posted;
 }
 
 bool CExternalApp::Send(uint32_t code) {

@@ -157,7 +157,7 @@ public:
     std::string Describe() const override;
 
     // The waits between looks for a started application, in milliseconds
-    // (1000, 2000, ... 10000 unless set).
+    // (1000, 2000, ... 10000 unless set here or by VELOTRAX_EXTERNAL_WAIT).
     void SetWaitSchedule(std::vector<int> delaysMs) { m_waitSchedule = std::move(delaysMs); }
 
 private:
@@ -174,6 +174,7 @@ private:
     CAppWindow m_window;
     std::vector<int> m_waitSchedule;
     bool m_starting = false;
+    bool m_posted = false;  // a message was posted since the last answered call
     std::vector<std::pair<uint32_t, QByteArray>> m_pending;
     unsigned m_generation = 0;  // bumped by every Forget
     std::shared_ptr<bool> m_alive;
