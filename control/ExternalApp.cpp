@@ -203,7 +203,10 @@ bool CExternalApp::StartAndActivate() {
     if (!IsAppWindow(m_window))
         m_window = FindMainWindow(*info);
     if (m_window.IsNull()) {
-        if (!QProcess::startDetached(QString::fromStdString(m_path),
+        // Without a session bus a started application could never be
+        // addressed: fall back at once instead of waiting for it.
+        if (!QDBusConnection::sessionBus().isConnected() ||
+            !QProcess::startDetached(QString::fromStdString(m_path),
                                      {QStringLiteral("-nosplash")})) {
             Forget();
             return false;
