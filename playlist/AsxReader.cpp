@@ -1,6 +1,7 @@
 #include "playlist/AsxReader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -45,6 +46,8 @@ const char kFoldNamesStylesheet[] =
     "\t\t</xsl:attribute>\n"
     "\t</xsl:template>\n"
     "</xsl:stylesheet>\n";
+
+std::atomic<bool> g_foldWithStylesheet{false};
 
 [[noreturn]] void ThrowBadFormat(const std::string& reason) {
     if (!reason.empty())
@@ -177,7 +180,8 @@ void CAsxReader::LoadFile(CPlayList& list, const std::string& path, const std::s
         return;
     }
     list.SetBaseFolder(folder);
-    Parse(list, FoldNames(document));
+    FoldNames(document);
+    Parse(list, document);
 }
 
 void CAsxReader::LoadXml(CPlayList& list, const std::string& text, const std::string& baseFolder) {
@@ -191,7 +195,8 @@ void CAsxReader::LoadXml(CPlayList& list, const std::string& text, const std::st
         return;
     }
     list.SetBaseFolder(baseFolder);
-    Parse(list, FoldNames(document));
+    FoldNames(document);
+    Parse(list, document);
 }
 
 bool CAsxReader::LoadLenient(CPlayList& list, std::string text, bool utf8Text,
@@ -211,11 +216,11 @@ bool CAsxReader::LoadLenient(CPlayList& list, std::string text, bool utf8Text,
     document.SetAsync(false);
     if (!document.LoadXmlClosingOpenElements(text, utf8Text || transcoded ? "UTF-8" : nullptr))
         return false;
-    CXMLDOMDocument folded = FoldNames(document);
-    if (!HasUsableEntry(folded))
+    FoldNames(document);
+    if (!HasUsableEntry(document))
         return false;
     list.SetBaseFolder(baseFolder);
-    Parse(list, folded);
+    Parse(list, document);
     return true;
 }
 
@@ -283,7 +288,21 @@ std::string CAsxReader::EscapeBareAmpersands(const std::string& text) {
     return out;
 }
 
-CXMLDOMDocument CAsxReader::FoldNames(const CXMLDOMDocument& document) {
+void CAsxReader::FoldNames(CXMLDOMDocument& document) {
+    if (g_foldWithStylesheet.load(std::memory_order_relaxed)) {
+        document = FoldNamesWithStylesheet(document);
+        return;
+    }
+    HRESULT hr = XmlFoldNames(document.GetDocument());
+    if (FAILED(hr))
+        ThrowHResult(hr);
+}
+
+void CAsxReader::SetFoldWithStylesheet(bool stylesheet) {
+    g_foldWithStylesheet.store(stylesheet, std::memory_order_relaxed);
+}
+
+CXMLDOMDocument CAsxReader::FoldNamesWithStylesheet(const CXMLDOMDocument& document) {
     CXMLDOMDocument stylesheet;
     stylesheet.Create(true);
     stylesheet.SetAsync(false);
@@ -337,36 +356,40 @@ void CAsxReader::Parse(CPlayList& list, const CXMLDOMDocument& document) {
 
 std::unique_ptr<CPlayList::CClip> CAsxReader::MakeClip(CPlayList::CClipFile* file,
                                                        const CXMLDOMNode& entry) {
+    // Two selections per entry: what its first ref holds, and its own
+    // children; the first of each name (in document order) counts.
+    CXMLDOMNode refStart, refDuration, start, duration, titleNode, abstractNode;
+    auto firstOf = [](const CXMLDOMNodeList& nodes, const char* name, CXMLDOMNode& first) {
+        for (int i = 0; i < nodes.GetLength() && !first.IsValid(); ++i) {
+            CXMLDOMNode node = nodes.GetItem(i);
+            if (node.GetNodeName() == name)
+                first = node;
+        }
+    };
+    CXMLDOMNodeList inRef = entry.SelectNodes("ref/starttime | ref/duration");
+    firstOf(inRef, "starttime", refStart);
+    firstOf(inRef, "duration", refDuration);
+    CXMLDOMNodeList own = entry.SelectNodes("title | starttime | duration | abstract");
+    firstOf(own, "title", titleNode);
+    firstOf(own, "starttime", start);
+    firstOf(own, "duration", duration);
+    firstOf(own, "abstract", abstractNode);
+
     auto timeOf = [](const CXMLDOMNode& node) {
         XmlVariant value = CXMLDOMElement(node).GetAttribute("value");
         return ParseClipTime(XMLVariantToString(value));
     };
-    std::string title;
-    CXMLDOMNode titleNode = entry.SelectSingleNode("title");
-    if (titleNode.IsValid())
-        title = titleNode.GetText();
-
-    REFERENCE_TIME start = 0;
-    CXMLDOMNode startNode = entry.SelectSingleNode("ref/starttime");
-    if (!startNode.IsValid())
-        startNode = entry.SelectSingleNode("starttime");
-    if (startNode.IsValid())
-        start = timeOf(startNode);
-
+    std::string title = titleNode.IsValid() ? titleNode.GetText() : std::string();
+    const CXMLDOMNode& startNode = refStart.IsValid() ? refStart : start;
+    REFERENCE_TIME startTime = startNode.IsValid() ? timeOf(startNode) : 0;
+    const CXMLDOMNode& durationNode = refDuration.IsValid() ? refDuration : duration;
     REFERENCE_TIME end = -1;
-    CXMLDOMNode durationNode = entry.SelectSingleNode("ref/duration");
-    if (!durationNode.IsValid())
-        durationNode = entry.SelectSingleNode("duration");
     if (durationNode.IsValid()) {
         REFERENCE_TIME d = timeOf(durationNode);
-        end = d < 0 ? -1 : AddTimes(start, d);
+        end = d < 0 ? -1 : AddTimes(startTime, d);
     }
-
-    std::string abstract;
-    CXMLDOMNode abstractNode = entry.SelectSingleNode("abstract");
-    if (abstractNode.IsValid())
-        abstract = abstractNode.GetText();
-    return std::make_unique<CPlayList::CClip>(file, std::move(title), start, end,
+    std::string abstract = abstractNode.IsValid() ? abstractNode.GetText() : std::string();
+    return std::make_unique<CPlayList::CClip>(file, std::move(title), startTime, end,
                                               std::move(abstract));
 }
 

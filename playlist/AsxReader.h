@@ -26,8 +26,14 @@ public:
     // A clip of 'file' from an entry element (names already in lower case).
     static std::unique_ptr<CPlayList::CClip> MakeClip(CPlayList::CClipFile* file,
                                                       const CXMLDOMNode& entry);
-    // The playlist document with every element and attribute name in lower case.
-    static CXMLDOMDocument FoldNames(const CXMLDOMDocument& document);
+    // Folds every element and attribute name of a playlist document to lower
+    // case, in place (see XmlFoldNames).
+    static void FoldNames(CXMLDOMDocument& document);
+    // The same through an XSLT stylesheet, as names were folded before:
+    // kept to compare both (fuzz_asx_fold, bench_asx_load).
+    static CXMLDOMDocument FoldNamesWithStylesheet(const CXMLDOMDocument& document);
+    // Makes every later load in the process fold with the stylesheet.
+    static void SetFoldWithStylesheet(bool stylesheet);
     // The folder part of a path: everything before its last '\' or '/'.
     static std::string FolderOf(const std::string& path);
 

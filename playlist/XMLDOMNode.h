@@ -17,6 +17,8 @@ public:
     CXMLDOMNode SelectSingleNode(const std::string& expression) const;
     // The concatenated text of the node and its descendants.
     std::string GetText() const;
+    // The node's qualified name ("#text" and the like for nodes without one).
+    std::string GetNodeName() const;
     // The node written as XML.
     std::string GetXml() const;
 

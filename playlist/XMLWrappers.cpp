@@ -75,6 +75,12 @@ std::string CXMLDOMNode::GetText() const {
     return text;
 }
 
+std::string CXMLDOMNode::GetNodeName() const {
+    std::string name;
+    CheckXMLResult(CheckedNode()->get_nodeName(&name));
+    return name;
+}
+
 std::string CXMLDOMNode::GetXml() const {
     std::string xml;
     CheckXMLResult(CheckedNode()->get_xml(&xml));

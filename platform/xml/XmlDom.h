@@ -131,6 +131,15 @@ HRESULT XmlCreateDocument(bool freeThreaded, IXMLDOMDocument** document);
 // with the reason in the thread's error object when not loaded.
 HRESULT XmlLoadClosingOpenElements(IXMLDOMDocument* document, const std::string& text,
                                    const char* encoding, bool* loaded);
+// Folds a document in place: the ASCII capitals of element and attribute
+// names in lower case; each element holds its attributes (values as text,
+// entities expanded), its child elements, then its text and CDATA content
+// as text; the DTD, comments, processing instructions, entity references
+// and namespaces other than the XML one go. A name with a prefix other
+// than "xml", a name that is no QName by libxml2's older rules, or an
+// attribute named "xmlns" once folded leaves the document empty and
+// returns S_FALSE (as a stylesheet doing the same stops there).
+HRESULT XmlFoldNames(IXMLDOMDocument* document);
 // Makes a new stylesheet template.
 HRESULT XmlCreateTemplate(IXSLTemplate** xslTemplate);
 // Prepares the engine once per process; false when it cannot be used.

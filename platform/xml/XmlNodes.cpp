@@ -697,3 +697,160 @@ HRESULT XmlLoadClosingOpenElements(IXMLDOMDocument* document, const std::string&
     *loaded = true;
     return S_OK;
 }
+
+// --- name folding ------------------------------------------------------------------------
+
+namespace va::xml {
+namespace {
+
+// The qualified name with its ASCII capitals in lower case, split into its
+// local part and whether its prefix is "xml"; false for any other prefix.
+bool FoldName(xmlNsPtr ns, const xmlChar* name, std::string& local, bool& inXmlNamespace) {
+    local.clear();
+    if (ns && ns->prefix) {
+        local = reinterpret_cast<const char*>(ns->prefix);
+        local += ':';
+    }
+    local += reinterpret_cast<const char*>(name);
+    for (char& c : local)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    // Names the parser takes but the stricter QName rules of the tree refuse
+    // cannot be made either.
+    if (xmlValidateQName(BAD_CAST local.c_str(), 0) != 0)
+        return false;
+    size_t colon = local.find(':');
+    inXmlNamespace = colon != std::string::npos;
+    if (!inXmlNamespace)
+        return true;
+    if (colon != 3 || local.compare(0, 3, "xml") != 0 || colon + 1 == local.size())
+        return false;
+    local.erase(0, 4);
+    return true;
+}
+
+// Folds 'element' and everything below it in place: names folded, the
+// attributes' values as plain text with entities expanded, child elements
+// first and the text and CDATA content after them (as text); entity
+// references, comments and processing instructions removed, namespaces
+// dropped but the XML one. False when a name cannot be folded.
+bool FoldElement(xmlDocPtr doc, xmlNodePtr element, int depth) {
+    std::string name;
+    bool inXmlNamespace = false;
+    if (depth > 3000 || !FoldName(element->ns, element->name, name, inXmlNamespace))
+        return false;
+    if (name != reinterpret_cast<const char*>(element->name))
+        xmlNodeSetName(element, BAD_CAST name.c_str());
+    element->ns = inXmlNamespace ? xmlSearchNsByHref(doc, element, XML_XML_NAMESPACE) : nullptr;
+
+    for (xmlAttrPtr attr = element->properties, next = nullptr; attr; attr = next) {
+        next = attr->next;
+        // "xmlns" cannot name an attribute.
+        if (!FoldName(attr->ns, attr->name, name, inXmlNamespace) ||
+            (!inXmlNamespace && name == "xmlns"))
+            return false;
+        if (name != reinterpret_cast<const char*>(attr->name))
+            xmlNodeSetName(reinterpret_cast<xmlNodePtr>(attr), BAD_CAST name.c_str());
+        attr->ns = inXmlNamespace ? xmlSearchNsByHref(doc, element, XML_XML_NAMESPACE) : nullptr;
+        if (attr->children && (attr->children->next || attr->children->type != XML_TEXT_NODE)) {
+            xmlChar* value = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(attr));
+            xmlNodePtr text = xmlNewDocText(doc, value ? value : BAD_CAST "");
+            xmlFree(value);
+            if (!text)
+                return false;
+            xmlFreeNodeList(attr->children);
+            attr->children = attr->last = text;
+            text->parent = reinterpret_cast<xmlNodePtr>(attr);
+        }
+        // A name met before: the earlier attribute takes this one's value.
+        for (xmlAttrPtr earlier = element->properties; earlier != attr; earlier = earlier->next) {
+            if (earlier->ns != attr->ns || !xmlStrEqual(earlier->name, attr->name))
+                continue;
+            xmlFreeNodeList(earlier->children);
+            earlier->children = attr->children;
+            earlier->last = attr->last;
+            for (xmlNodePtr c = earlier->children; c; c = c->next)
+                c->parent = reinterpret_cast<xmlNodePtr>(earlier);
+            attr->children = attr->last = nullptr;
+            xmlRemoveProp(attr);
+            break;
+        }
+    }
+
+    std::vector<xmlNodePtr> texts;
+    for (xmlNodePtr child = element->children, next = nullptr; child; child = next) {
+        next = child->next;
+        if (child->type == XML_ELEMENT_NODE) {
+            if (!FoldElement(doc, child, depth + 1))
+                return false;
+            continue;
+        }
+        xmlUnlinkNode(child);
+        if (child->type == XML_TEXT_NODE) {
+            texts.push_back(child);
+            continue;
+        }
+        if (child->type == XML_CDATA_SECTION_NODE && child->content) {
+            xmlNodePtr text = xmlNewDocText(doc, child->content);
+            if (!text) {
+                xmlFreeNode(child);
+                return false;
+            }
+            texts.push_back(text);
+        }
+        xmlFreeNode(child);
+    }
+    // Linked as they are: joining them would copy the text again and again.
+    for (xmlNodePtr text : texts) {
+        text->parent = element;
+        text->next = nullptr;
+        text->prev = element->last;
+        if (element->last)
+            element->last->next = text;
+        else
+            element->children = text;
+        element->last = text;
+    }
+    // Nothing below refers to the element's namespace declarations any more.
+    if (element->nsDef) {
+        xmlFreeNsList(element->nsDef);
+        element->nsDef = nullptr;
+    }
+    return true;
+}
+
+// Folds a whole document in place; false when a name cannot be folded.
+bool FoldDocument(xmlDocPtr doc) {
+    xmlNodePtr root = xmlDocGetRootElement(doc);
+    if (root && !FoldElement(doc, root, 0))
+        return false;
+    // Only the root element stays: the DTD (its entities are expanded or
+    // gone), comments and processing instructions go.
+    for (xmlNodePtr child = doc->children, next = nullptr; child; child = next) {
+        next = child->next;
+        if (child == root)
+            continue;
+        xmlUnlinkNode(child);
+        if (child->type == XML_DTD_NODE)
+            xmlFreeDtd(reinterpret_cast<xmlDtdPtr>(child));
+        else
+            xmlFreeNode(child);
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace va::xml
+
+HRESULT XmlFoldNames(IXMLDOMDocument* document) {
+    if (!document)
+        return E_POINTER;
+    CComPtr<va::xml::IXmlNodeAccess> access(document);
+    if (!access)
+        return va::xml::Fail(E_NOINTERFACE, "The document is not one of this layer.");
+    va::xml::DocHolder doc = access->Owner();
+    if (va::xml::FoldDocument(doc.get()))
+        return S_OK;
+    access->SetContent(va::xml::NewEmptyDoc());
+    return S_FALSE;
+}

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <filesystem>
 #include <thread>
 
 #include "FakeHandler.h"
@@ -400,6 +401,38 @@ TEST(AsxReader, SecondReadingKeepsTheLimits) {
             << BuildErrorText(e, 0);
     }
     EXPECT_EQ(list.GetCount(), 1);
+}
+
+// Names folded while walking the tree read exactly as the stylesheet that
+// folded them before: odd shapes and the seed playlists of the fuzz corpus.
+TEST(AsxReader, NativeFoldMatchesTheStylesheet) {
+    std::vector<std::string> documents = {
+        "<ASX><Entry A=\"1\" xml:base=\"q\" HREF=\"b\">t1<!--c--><X>in</X>t2<![CDATA[cd]]>"
+        "<?pi x?></Entry></ASX>",
+        "<asx xmlns=\"urn:x\"><entry/></asx>",
+        "<asx xmlns:p=\"urn:p\"><p:entry><ref href=\"a\"/></p:entry></asx>",
+        "<asx xmlns:p=\"urn:p\"><entry p:x=\"1\"/></asx>",
+        "<asx><p:entry/></asx>",
+        "<asx XMLNS=\"x\"/>",
+        "<asx><entry XML:BASE=\"x\" href=\"1\" HREF=\"2\"/></asx>",
+        "<!DOCTYPE a [<!ENTITY e \"E\">]><a><b c=\"x&e;y\">1&e;2</b></a>",
+        "<\xC3\x84SX \xC3\x96=\"1\">\xC3\x9C</\xC3\x84SX>",
+    };
+    for (const auto& file :
+         std::filesystem::directory_iterator(VELOTRAX_SOURCE_DIR "/fuzz/playlist/corpus"))
+        documents.push_back(vtest::ReadFile(file.path().string()));
+    for (const std::string& text : documents) {
+        CXMLDOMDocument native, stylesheet;
+        for (CXMLDOMDocument* document : {&native, &stylesheet}) {
+            document->Create(true);
+            document->SetAsync(false);
+        }
+        if (!native.LoadXML(text) || !stylesheet.LoadXML(text))
+            continue;
+        CAsxReader::FoldNames(native);
+        EXPECT_EQ(native.GetXml(), CAsxReader::FoldNamesWithStylesheet(stylesheet).GetXml())
+            << text;
+    }
 }
 
 }  // namespace
