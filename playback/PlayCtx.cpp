@@ -138,7 +138,18 @@ void CPlayCtx::Open(const std::string& name) {
     if (IsPlayListExtension(ext)) {
         if (!m_playList)
             CreatePlayList();
-        m_playList->LoadFile(name, m_searchDirectory);
+        m_clipFailed = {};
+        const int failures = m_failedOpens;
+        try {
+            m_playList->LoadFile(name, m_searchDirectory);
+        } catch (const CException& e) {
+            // A first clip that fails to open is passed over like any other.
+            if (!m_playList || m_failedOpens == failures || m_playList->GetCurrentClip() >= 0)
+                throw;
+            ReportException(e);
+            if (PassOverFailedClip(0) == 3)
+                throw;
+        }
         m_mediaName = name;
         return;
     }
@@ -312,7 +323,9 @@ void CPlayCtx::SetPosition(REFERENCE_TIME pos) {
     if (m_playList) {
         CSingleLock lock(m_lock, true);
         if (m_playList) {
-            m_playList->SetPosition(pos);
+            // After a clip failed to open the graph holds nothing: the clip
+            // the position falls in is opened again first.
+            SetPlayListPosition(pos);
             return;
         }
     }

@@ -227,6 +227,10 @@ private:
     // lock; a clip that cannot be opened is reported and passed over.
     // Returns the playlist's answer.
     int StepPlayList(bool clipEnd);
+    // Opens the first clip after `failed` that opens; 3 when none is left.
+    int PassOverFailedClip(int failed);
+    // Moves the playlist to `pos`, passing over a clip there that fails to open.
+    void SetPlayListPosition(REFERENCE_TIME pos);
     [[noreturn]] void ThrowOpenError(const std::string& name);
     void SetState(PlayState state) { m_state.store(state); }
     void ConfigureDeinterlace(IBaseFilter* filter, bool refresh);
@@ -268,6 +272,7 @@ private:
         double rate = 1.0;
     };
     CClipFailure m_clipFailed;
+    int m_failedOpens = 0;  // tells a failed clip open from other failures
     // Last: the worker goes before the members it reads.
     CPlayCtxThread m_thread;
 };

@@ -73,19 +73,57 @@ void CPlayCtx::OnPlayEnd(bool fromGraph) {
 
 int CPlayCtx::StepPlayList(bool clipEnd) {
     CSingleLock lock(m_lock, true);
-    for (bool first = true;; first = false) {
-        if (!m_playList)
-            return 3;
-        int before = m_playList->GetCurrentClip();
+    if (!m_playList)
+        return 3;
+    const int failures = m_failedOpens;
+    try {
+        return clipEnd ? m_playList->CheckClipEnd(false) : m_playList->NextClip();
+    } catch (const CException& e) {
+        // Opening notified PN_OPEN_FAILED; the user learns why, and the play
+        // goes on with the next clip.
+        if (!m_playList || m_failedOpens == failures)
+            throw;
+        ReportException(e);
+        return PassOverFailedClip(m_playList->GetCurrentClip() + 1);
+    }
+}
+
+int CPlayCtx::PassOverFailedClip(int failed) {
+    // The playlist kept its current clip while the graph lost its file: the
+    // next clip's file is opened even when it is the current clip's.
+    for (int next = failed + 1; m_playList && next < m_playList->GetCount(); ++next) {
+        if (m_playList->GetClipFile(next) == m_playList->GetClipFile(failed))
+            continue;  // the same file fails the same way
+        const int failures = m_failedOpens;
         try {
-            return first && clipEnd ? m_playList->CheckClipEnd(false) : m_playList->NextClip();
+            return m_playList->ReopenClip(next);
         } catch (const CException& e) {
-            // Opening notified PN_OPEN_FAILED; the user learns why, and the
-            // play goes on with the next clip (the failed one is current now).
-            if (!m_playList || m_playList->GetCurrentClip() == before)
+            if (m_failedOpens == failures)
                 throw;
             ReportException(e);
+            failed = next;
         }
+    }
+    return 3;
+}
+
+void CPlayCtx::SetPlayListPosition(REFERENCE_TIME pos) {
+    int clip = m_playList->FindClip(pos);
+    if (clip < 0)
+        clip = std::max(0, m_playList->GetCurrentClip());
+    const int failures = m_failedOpens;
+    try {
+        // A failed open left the graph empty: the clip is opened again first.
+        if (GetState() == PlayNone && m_clipFailed.active)
+            m_playList->ReopenClip(clip);
+        m_playList->SetPosition(pos);
+    } catch (const CException& e) {
+        if (m_failedOpens == failures || !m_playList)
+            throw;
+        ReportException(e);
+        // The position falls in a clip that cannot play: on from the next one's start.
+        if (PassOverFailedClip(clip) == 3)
+            throw;
     }
 }
 
@@ -104,6 +142,7 @@ void CPlayCtx::OpenClip(const std::string& file) {
         AfterRender();
     } catch (...) {
         m_clipFailed = {true, wasRunning, rate};
+        ++m_failedOpens;
         Notify(PN_OPEN_FAILED, 0);
         ThrowOpenError(file);
     }

@@ -126,13 +126,13 @@ REFERENCE_TIME CPlayList::GetPosition() {
     return p;
 }
 
-bool CPlayList::SelectClip(int index) {
-    if (index < 0 || index >= GetCount() || index == m_current)
+bool CPlayList::SelectClip(int index, bool reopen) {
+    if (index < 0 || index >= GetCount() || (index == m_current && !reopen))
         return false;
     const CClip* prev = GetClip(m_current);
     CClip* next = m_clips[static_cast<size_t>(index)].get();
     bool opened = false;
-    if (!next->IsSameFile(prev)) {
+    if (!next->IsSameFile(prev) || reopen) {
         CWaitCursorScope wait;
         Handler().OpenClip(next->GetFile()->GetPath());
         opened = true;
@@ -218,6 +218,13 @@ int CPlayList::NextClip() {
     if (m_current >= 0 && m_current < GetCount() - 1)
         return SelectClip(m_current + 1) ? PLAYLIST_OTHER_FILE : PLAYLIST_SAME_FILE;
     return PLAYLIST_FINISHED;
+}
+
+int CPlayList::ReopenClip(int index) {
+    if (index < 0 || index >= GetCount())
+        return PLAYLIST_FINISHED;
+    SelectClip(index, true);
+    return PLAYLIST_OTHER_FILE;
 }
 
 std::string CPlayList::GetClipFile(int index) const {

@@ -81,6 +81,11 @@ public:
     void SetPosition(REFERENCE_TIME position) override;
     int CheckClipEnd(bool reportOnly) override;
     int NextClip() override;
+    // Makes clip `index` current and opens its file even when the current
+    // clip shares it (also when it is the current clip): for the owner after
+    // an open failed, which leaves the current clip as it was but the graph
+    // empty. PLAYLIST_OTHER_FILE, or PLAYLIST_FINISHED for an index outside.
+    int ReopenClip(int index);
 
     // IPlayListInfo
     int GetCount() const override { return static_cast<int>(m_clips.size()); }
@@ -105,7 +110,7 @@ private:
     CClipFile* GetClipFileFor(const std::string& path);
     void AppendClip(std::unique_ptr<CClip> clip) { m_clips.push_back(std::move(clip)); }
     void SetBaseFolder(std::string folder) { m_baseFolder = std::move(folder); }
-    bool SelectClip(int index);
+    bool SelectClip(int index, bool reopen = false);
     bool UpdateDurations(int index);
     IPlayListHandler& Handler() const;
 

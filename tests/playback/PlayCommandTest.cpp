@@ -217,25 +217,40 @@ TEST(PlayCommandTest, PlayAThreeClipM3uToItsEnd) {
     EXPECT_EQ(result.out.substr(result.out.size() - 9), "play-end\n");
 }
 
-// Clips that cannot be opened are reported and passed over, in the middle
-// and at the end of the list; the play still ends.
-// Off until passing over a clip that failed to open is done in the play context: the
-// playlist keeps its current clip when an open fails, and its own tests rely on that.
-TEST(PlayCommandTest, DISABLED_PlayAPlaylistWithMissingClipsGoesOnAndEnds) {
+// Clips that cannot be opened are reported and passed over, first, in the
+// middle and at the end of the list; the play still ends, and starts again.
+TEST(PlayCommandTest, PlayAPlaylistWithMissingClipsGoesOnAndEnds) {
     vtest::TempDir dir;
-    std::string asx = dir.File("gaps.asx");
-    vtest::WriteFile(asx, "<asx version=\"3.0\"><entry><ref href=\"" + testmedia::Video25() +
-                              "\"/><duration value=\"0:0:1\"/></entry><entry><ref href=\"" +
-                              dir.File("gone.webm") + "\"/></entry><entry><ref href=\"" +
-                              testmedia::Video30() + "\"/></entry><entry><ref href=\"" +
-                              dir.File("gone.webm") + "\"/></entry></asx>");
-    auto result = vtest::RunVelotrax({"play", "--headless", asx});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.out.find("open-failed\n"), std::string::npos);
-    EXPECT_NE(result.out.find("clip 2\n"), std::string::npos) << result.out;
-    EXPECT_EQ(result.out.substr(result.out.size() - 9), "play-end\n");
-    EXPECT_NE(result.err.find("gone.webm"), std::string::npos) << result.err;
-    EXPECT_EQ(result.err.find("Not implemented"), std::string::npos) << result.err;
+    auto entry = [](const std::string& file, const char* extra = "") {
+        return "<entry><ref href=\"" + file + "\"/>" + extra + "</entry>";
+    };
+    const std::string gone = entry(dir.File("gone.webm"));
+    const std::string first = entry(testmedia::Video25(), "<duration value=\"0:0:1\"/>");
+    const std::string later = entry(testmedia::Video25(), "<starttime value=\"0:0:2\"/>");
+    struct Case {
+        std::string entries;
+        int repeat;
+        const char* clip;
+    };
+    // The second list moves on to a clip of the file that played before the failure.
+    for (const Case& c : {Case{first + gone + entry(testmedia::Video30()) + gone, 1, "clip 2\n"},
+                          Case{gone + first + gone + later + gone, 2, "clip 3\n"}}) {
+        std::string asx = dir.File("gaps.asx");
+        vtest::WriteFile(asx, "<asx version=\"3.0\">" + c.entries + "</asx>");
+        auto result =
+            vtest::RunVelotrax({"play", "--headless", "--repeat", std::to_string(c.repeat), asx});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(result.out.find("open-failed\n"), std::string::npos);
+        EXPECT_NE(result.out.find(c.clip), std::string::npos) << result.out;
+        int ends = 0;
+        for (auto at = result.out.find("play-end\n"); at != std::string::npos;
+             at = result.out.find("play-end\n", at + 1))
+            ++ends;
+        EXPECT_EQ(ends, c.repeat) << result.out;
+        EXPECT_EQ(result.out.substr(result.out.size() - 9), "play-end\n");
+        EXPECT_NE(result.err.find("gone.webm"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("Not implemented"), std::string::npos) << result.err;
+    }
 }
 
 TEST(PlayCommandTest, PlayFailuresAndUsage) {
