@@ -19,6 +19,7 @@
 #include "apps/velotrax/Command.h"
 #include "apps/velotrax/TimelineNotes.h"
 #include "apps/velotrax/VideoOnlyWindow.h"
+#include "platform/dshow/VideoWindow.h"
 #include "playback/PlayCtx.h"
 #include "support/Exception.h"
 #include "support/Strings.h"
@@ -27,7 +28,8 @@ namespace {
 
 struct Options {
     bool headless = false;
-    int width = 0;  // client size of the window; 0: the video's own
+    bool stats = false;  // print the frames painted at the end
+    int width = 0;       // client size of the window; 0: the video's own
     int height = 0;
     int scale = 1;
     bool aspect = false;
@@ -61,6 +63,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
                     "state-begin, state-done, state-failed, seek-wait-begin, seek-wait-done,\n"
                     "playlist-changed, clip N, play-end. Standard error shows the progress.");
     cl.AddOption({"headless"}, "play without a window");
+    cl.AddOption({"stats"}, "at the end, print the frames the window painted and their rate");
     cl.AddOption({"size"}, "client size of the window, default the video's size", "WxH");
     cl.AddOption({"scale"}, "scaling: 0 Original Size, 1 Maximum Size (default), 2 Best Fit", "N");
     cl.AddOption({"aspect"}, "aspect correction on or off (default off)", "on|off");
@@ -77,6 +80,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
         return status;
     options.search = cl.Value("search");
     options.headless = cl.IsSet("headless");
+    options.stats = cl.IsSet("stats");
     if (cl.IsSet("size")) {
         const std::string text = cl.Value("size");
         long long w = 0, h = 0;
@@ -282,9 +286,22 @@ int RunPlay(int argc, char** argv) {
         QTimer clipWatch;
         QObject::connect(&clipWatch, &QTimer::timeout, [&] { player.CheckClip(&ctx); });
         clipWatch.start(50);
+        QElapsedTimer playing;
+        playing.start();
         status = app->exec();
         if (!player.IsFinished())
             status = kExitFailure;
+        if (options.stats && window) {
+            // The renderer's window lives in the host once the file has video.
+            uint64_t painted = 0;
+            for (QWidget* child : window->Host()->findChildren<QWidget*>())
+                if (auto* video = dynamic_cast<CVideoWindow*>(child))
+                    painted = video->FramesPainted();
+            const double seconds = double(playing.elapsed()) / 1000.0;
+            std::printf("painted %llu frames in %.2f s: %.1f per second\n",
+                        static_cast<unsigned long long>(painted), seconds,
+                        seconds > 0 ? double(painted) / seconds : 0.0);
+        }
     } catch (const CException& e) {
         std::fprintf(stderr, "%s\n", BuildErrorText(e, 0).c_str());
         status = kExitFailure;

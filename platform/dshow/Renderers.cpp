@@ -102,6 +102,14 @@ GstFlowReturn SinkShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
     }
 }
 
+// Frames are read through their video meta (strides and plane offsets of
+// the decoder's own buffers), so decoders may hand over the frames they
+// decoded into instead of copying them into buffers of the default layout.
+gboolean SinkProposeAllocation(GstBaseSink*, GstQuery* query) {
+    gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+    return TRUE;
+}
+
 GstStateChangeReturn SinkChangeState(GstElement* element, GstStateChange transition) {
     GstStateChangeReturn ret =
         GST_ELEMENT_CLASS(va_video_sink_parent_class)->change_state(element, transition);
@@ -130,6 +138,7 @@ static void va_video_sink_class_init(VaVideoSinkClass* klass) {
                                           "Velotrax");
     elementClass->change_state = SinkChangeState;
     GST_BASE_SINK_CLASS(klass)->set_caps = SinkSetCaps;
+    GST_BASE_SINK_CLASS(klass)->propose_allocation = SinkProposeAllocation;
     GST_VIDEO_SINK_CLASS(klass)->show_frame = SinkShowFrame;
     G_OBJECT_CLASS(klass)->finalize = SinkFinalize;
 }

@@ -8,6 +8,7 @@
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QOpenGLWidget>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScreen>
@@ -30,13 +31,32 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* event) override {
         QPainter painter(this);
         GstSample* sample = m_window->Store()->Get();
         const int w = width(), h = height();
         bool drawn = false;
         if (sample && w > 0 && h > 0) {
-            // One conversion per painted frame, straight into the drawn image.
+            // One conversion per painted frame: straight into the window's
+            // backing store where the painter draws into a plain 32-bit
+            // image at a whole-pixel offset and the whole surface is
+            // repainted, else into an image that is then drawn.
+            if (QImage* target = DirectTarget(painter, *event)) {
+                const QPoint at = painter.deviceTransform().map(QPoint(0, 0));
+                // Opaque pixels: alpha 255 is the same premultiplied or not.
+                const GstVideoFormat format = target->format() == QImage::Format_RGB32
+                                                  ? GST_VIDEO_FORMAT_BGRx
+                                                  : GST_VIDEO_FORMAT_BGRA;
+                drawn = m_direct.Convert(
+                    sample, format, w, h,
+                    target->bits() + qsizetype(at.y()) * target->bytesPerLine() + at.x() * 4,
+                    int(target->bytesPerLine()));
+                if (drawn) {
+                    gst_sample_unref(sample);
+                    m_window->CountPainted();
+                    return;
+                }
+            }
             if (m_image.size() != QSize(w, h))
                 m_image = QImage(w, h, QImage::Format_RGB32);
             drawn = m_converter.Convert(sample, GST_VIDEO_FORMAT_BGRx, w, h, m_image.bits(),
@@ -52,9 +72,36 @@ protected:
         }
     }
 
+    // The backing-store image the painter draws into, when the frame can be
+    // written into it directly: a raster engine on a 32-bit (A)RGB image at
+    // scale 1, the painter only translated, the surface wholly inside the
+    // image and the whole surface to be painted.
+    QImage* DirectTarget(QPainter& painter, const QPaintEvent& event) {
+        QPaintEngine* engine = painter.paintEngine();
+        if (!engine || engine->type() != QPaintEngine::Raster)
+            return nullptr;
+        QPaintDevice* device = engine->paintDevice();
+        if (!device || device->devType() != QInternal::Image)
+            return nullptr;
+        auto* image = static_cast<QImage*>(device);
+        const QTransform transform = painter.deviceTransform();
+        const QImage::Format format = image->format();
+        if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied &&
+             format != QImage::Format_ARGB32) ||
+            image->devicePixelRatio() != 1.0 || transform.type() > QTransform::TxTranslate ||
+            transform.dx() != qreal(int(transform.dx())) ||
+            transform.dy() != qreal(int(transform.dy())))
+            return nullptr;
+        const QRect placed = transform.mapRect(rect());
+        if (!image->rect().contains(placed) || event.region() != QRegion(rect()))
+            return nullptr;
+        return image;
+    }
+
 private:
     CVideoWindow* m_window;
     CVideoFrameConverter m_converter;
+    CVideoFrameConverter m_direct;  // its output stride is the backing store's
     QImage m_image;
 };
 
