@@ -16,6 +16,7 @@
 #include <QWheelEvent>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <iostream>
@@ -455,6 +456,32 @@ bool CPlayerScript::Execute(const std::string& line) {
             else
                 GetAppOptions().SetOption(section, args[1], CAppOpt(value));
             return Print("ok");
+        }
+        if (word == "time") {
+            // time LINE: LINE's result and the milliseconds it took.
+            if (rest.empty())
+                return Fail("time needs a line");
+            char* text = nullptr;
+            size_t size = 0;
+            FILE* captured = open_memstream(&text, &size);
+            if (!captured)
+                return Fail("out of memory");
+            FILE* out = m_out;
+            m_out = captured;
+            QElapsedTimer clock;
+            clock.start();
+            bool ok = Execute(rest);
+            const qint64 ns = clock.nsecsElapsed();
+            m_out = out;
+            std::fclose(captured);
+            std::string result(text, size);
+            std::free(text);
+            while (!result.empty() && result.back() == '\n')
+                result.pop_back();
+            char ms[32];
+            std::snprintf(ms, sizeof ms, " %.3f", double(ns) / 1e6);
+            Print(result + ms);
+            return ok;
         }
         if (word == "answer") {
             // answer PATH|cancel: the answer of the next file or folder dialog.

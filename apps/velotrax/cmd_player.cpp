@@ -132,7 +132,7 @@ int RunPlayerCommand(int argc, char** argv) {
         "  screenshot FILE | image FILE | drop PATH | mouse left|right|middle [DX DY] | cursor DX "
         "DY\n"
         "  wheel DELTA | lock 0|1 | option SECTION NAME [VALUE] | answer PATH|cancel\n"
-        "  focus file|time|video|rate | edit TEXT | quit\n"
+        "  focus file|time|video|rate | edit TEXT | time LINE (result and ms) | quit\n"
         "File and folder dialogs are not shown: each takes the next 'answer' (none: Cancel).\n"
         "ID is a number (1500 Play, ...) or a name (play, pause, step-forward, ...);\n"
         "NAME is time, rate, file, status, clip, recent, speed, title, selection or\n"

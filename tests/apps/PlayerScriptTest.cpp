@@ -3,6 +3,8 @@
 #include <fnmatch.h>
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -205,6 +207,35 @@ TEST(PlayerScript, DialogsFindFullScreenAndFileCombo) {
         {"text recent", found},
         {"text title", "found.webm \u2013 Velotrax"},
     });
+}
+
+// The frame number an image written by "image" shows (long-GOP clip).
+int FrameInImage(const std::string& file) {
+    QImage image = QImage(QString::fromStdString(file)).convertToFormat(QImage::Format_RGB32);
+    if (image.isNull())
+        return -1;
+    return testmedia::FrameNumberFromRow(image.constScanLine(image.height() / 2), image.width(), 4,
+                                         1, testmedia::kLongGopBarSpeed);
+}
+
+TEST(PlayerScript, StepBackShowsEachEarlierFrameOnce) {
+    vtest::TempDir images;
+    // From frame 240 (9.6 s): 100 steps back, then 3 forward again.
+    std::string script =
+        "open " + testmedia::LongGop() + "\noption Settings WindOffset 9600\ncommand forward\n";
+    std::vector<int> expected;
+    for (int i = 1; i <= 103; ++i) {
+        script += std::string(i <= 100 ? "command step-back" : "command step-forward") +
+                  "\npos\nimage " + images.File(std::to_string(i) + ".png") + "\n";
+        expected.push_back(i <= 100 ? 240 - i : 140 + (i - 100));
+    }
+    CScriptRun run = RunScript(script);
+    ASSERT_EQ(run.lines.size(), 3u + 3 * expected.size()) << run.err;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(run.lines[3 + 3 * i + 1], std::to_string(expected[i] * 40) + " paused");
+        ASSERT_EQ(FrameInImage(images.File(std::to_string(i + 1) + ".png")), expected[i]);
+    }
+    EXPECT_EQ(run.exitCode, 0) << run.err;
 }
 
 TEST(PlayerScript, PlayingMovesTheTimeFieldAndTheShuttleWinds) {
