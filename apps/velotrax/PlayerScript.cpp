@@ -29,6 +29,7 @@
 
 #include "apps/velotrax/PlayerWindow.h"
 #include "options/AppOptions.h"
+#include "platform/dshow/Renderers.h"
 #include "support/Exception.h"
 #include "ui/AutoSizeCombo.h"
 #include "ui/CmdTarget.h"
@@ -457,10 +458,16 @@ bool CPlayerScript::Execute(const std::string& line) {
                 GetAppOptions().SetOption(section, args[1], CAppOpt(value));
             return Print("ok");
         }
-        if (word == "time") {
-            // time LINE: LINE's result and the milliseconds it took.
+        if (word == "time" || word == "time-shown") {
+            // time LINE: LINE's result and the milliseconds it took;
+            // time-shown LINE: until the video shows a new frame after it.
             if (rest.empty())
-                return Fail("time needs a line");
+                return Fail(word + " needs a line");
+            CComPtr<IBaseFilter> filter = video->GetPlayCtx().GetGraph()->FindVideoWindowFilter();
+            auto* renderer = dynamic_cast<CVideoRendererFilter*>(filter.Get());
+            if (word == "time-shown" && !renderer)
+                return Fail("no video");
+            const uint64_t framesBefore = renderer ? renderer->FramesShown() : 0;
             char* text = nullptr;
             size_t size = 0;
             FILE* captured = open_memstream(&text, &size);
@@ -471,6 +478,9 @@ bool CPlayerScript::Execute(const std::string& line) {
             QElapsedTimer clock;
             clock.start();
             bool ok = Execute(rest);
+            if (word == "time-shown" &&
+                !WaitFor([&] { return renderer->FramesShown() != framesBefore; }, kDefaultWaitMs))
+                ok = false;
             const qint64 ns = clock.nsecsElapsed();
             m_out = out;
             std::fclose(captured);
