@@ -34,7 +34,11 @@ const std::vector<CPopupDef>& RateMenu() {
           {0, 0},
           {34151, IDS_MENU_RATE_120},
           {34152, IDS_MENU_RATE_150},
-          {34147, IDS_MENU_RATE_200}}},
+          {34147, IDS_MENU_RATE_200},
+          {0, 0},
+          {34170, IDS_MENU_REVERSE_25},
+          {34171, IDS_MENU_REVERSE_50},
+          {34172, IDS_MENU_REVERSE_100}}},
     };
     return menu;
 }

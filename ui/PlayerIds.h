@@ -62,6 +62,18 @@ constexpr unsigned ID_RATE_3 = 34159;
 constexpr unsigned ID_RATE_FIRST = ID_RATE_100;
 constexpr unsigned ID_RATE_LAST = ID_RATE_3;
 
+// Reverse play from the frame cache at 25 %, 50 % and 100 %.
+constexpr unsigned ID_REVERSE_25 = 34170;
+constexpr unsigned ID_REVERSE_50 = 34171;
+constexpr unsigned ID_REVERSE_100 = 34172;
+// The (positive) speed of a reverse command; 0 for any other id.
+inline double ReverseRateForCommand(unsigned id) {
+    return id == ID_REVERSE_25    ? 0.25
+           : id == ID_REVERSE_50  ? 0.5
+           : id == ID_REVERSE_100 ? 1.0
+                                  : 0.0;
+}
+
 // The rate of a rate command; 0 for any other id.
 double RateForCommand(unsigned id);
 

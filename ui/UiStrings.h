@@ -19,6 +19,11 @@ constexpr unsigned IDS_MENU_RATE_120 = 0x730A;
 constexpr unsigned IDS_MENU_RATE_150 = 0x730B;
 constexpr unsigned IDS_MENU_RATE_200 = 0x730C;
 
+// The rate menu's reverse speeds.
+constexpr unsigned IDS_MENU_REVERSE_25 = 0x7330;
+constexpr unsigned IDS_MENU_REVERSE_50 = 0x7331;
+constexpr unsigned IDS_MENU_REVERSE_100 = 0x7332;
+
 // The folder browser's prompt when the caller gives none.
 constexpr unsigned IDS_SELECT_FOLDER = 0x7310;
 

@@ -77,11 +77,13 @@ constexpr unsigned kRightOrder[] = {ID_OPEN_FILE, ID_RELOAD_FILE, ID_FIND, ID_SA
                                     IDC_ABOUT};
 
 // Transport commands the panel forwards to its video group.
-constexpr unsigned kForwarded[] = {
-    ID_PLAY,      ID_PAUSE,        ID_STOP,    ID_PLAY_PAUSE, ID_BEGIN,       ID_BACK,
-    ID_STEP_BACK, ID_STEP_FORWARD, ID_FORWARD, ID_END,        ID_DEINTERLACE, ID_CONTINUOUS_PLAY,
-    ID_RATE_100,  ID_RATE_3,       ID_RATE_10, ID_RATE_25,    ID_RATE_33,     ID_RATE_50,
-    ID_RATE_66,   ID_RATE_75,      ID_RATE_90, ID_RATE_120,   ID_RATE_150,    ID_RATE_200};
+constexpr unsigned kForwarded[] = {ID_PLAY,       ID_PAUSE,      ID_STOP,        ID_PLAY_PAUSE,
+                                   ID_BEGIN,      ID_BACK,       ID_STEP_BACK,   ID_STEP_FORWARD,
+                                   ID_FORWARD,    ID_END,        ID_DEINTERLACE, ID_CONTINUOUS_PLAY,
+                                   ID_RATE_100,   ID_RATE_3,     ID_RATE_10,     ID_RATE_25,
+                                   ID_RATE_33,    ID_RATE_50,    ID_RATE_66,     ID_RATE_75,
+                                   ID_RATE_90,    ID_RATE_120,   ID_RATE_150,    ID_RATE_200,
+                                   ID_REVERSE_25, ID_REVERSE_50, ID_REVERSE_100};
 
 template <class F>
 void Guard(F&& f) {

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QUrl>
 #include <QWheelEvent>
@@ -206,9 +207,19 @@ void CVideoPanel::RegisterCommands() {
     OnCommandRange(ID_RATE_FIRST, ID_RATE_LAST, [this](unsigned id) {
         Guard([&] {
             double rate = RateForCommand(id);
-            if (rate > 0)
+            if (rate > 0) {
+                StopReverse();
                 ApplyRate(rate);
+            }
         });
+    });
+    OnCommandRange(ID_REVERSE_25, ID_REVERSE_100, [this](unsigned id) {
+        Guard([&] { StartReverse(ReverseRateForCommand(id)); });
+    });
+    OnUpdateCommandRange(ID_REVERSE_25, ID_REVERSE_100, [this](CCmdUI* ui) {
+        ui->Enable(IsFileLoaded() && IsSeekable() && m_stepper.IsUsable() &&
+                   !m_ctx.IsDeinterlaceOn());
+        ui->SetCheck(m_reverseRate == ReverseRateForCommand(ui->m_nID));
     });
     OnUpdateCommandRange(ID_RATE_FIRST, ID_RATE_LAST, [this](CCmdUI* ui) {
         double rate = RateForCommand(ui->m_nID);
@@ -366,6 +377,7 @@ bool CVideoPanel::OpenFileImpl(const std::string& name, bool reopen) {
             position = GetPosition();
             hadSelection = m_ctx.GetSelection(selStart, selStop);
         }
+        StopReverse();
         m_cachePos = -1;
         m_stepper.SetMedia(std::string(), 0);
         m_ctx.Open(name);
@@ -408,6 +420,7 @@ void CVideoPanel::ReopenFile() {
 void CVideoPanel::CloseFile() {
     if (!IsFileLoaded())
         return;
+    StopReverse();
     m_cachePos = -1;
     m_stepper.SetMedia(std::string(), 0);
     m_ctx.Close();
@@ -683,6 +696,7 @@ void CVideoPanel::OpenWheelAt(const QPoint& cursor) {
     MakeActive();
     if (!IsSeekable())
         return;
+    StopReverse();
     m_ctx.Pause();
     ApplyRate(1.0);
     SetShuttleSpeed(0);
@@ -828,6 +842,7 @@ void CVideoPanel::OnPlayNotify(CPlayCtx*, int32_t code, int32_t param) {
 
 void CVideoPanel::PlayOrPause(bool run) {
     CWaitCursorScope wait;
+    StopReverse();
     if (run)
         LeaveCache(true);
     if (m_ctx.GetState() == CPlayCtx::PlayPaused && m_ctx.IsAtEnd() && m_ctx.CanSeek())
@@ -867,6 +882,7 @@ void CVideoPanel::OnStop() {
 }
 
 void CVideoPanel::OnStepBack() {
+    StopReverse();
     if (m_ctx.GetState() != CPlayCtx::PlayPaused)
         m_ctx.Pause();
     REFERENCE_TIME d = m_ctx.GetFrameDuration();
@@ -879,6 +895,7 @@ void CVideoPanel::OnStepBack() {
 }
 
 void CVideoPanel::OnStepForward() {
+    StopReverse();
     if (m_ctx.GetState() != CPlayCtx::PlayPaused)
         m_ctx.Pause();
     // Frames decoded for backward steps serve the forward ones too.
@@ -998,10 +1015,49 @@ bool CVideoPanel::ShowFromCache(REFERENCE_TIME t, bool decode) {
 }
 
 void CVideoPanel::LeaveCache(bool seek) {
+    StopReverse();
     if (m_cachePos < 0)
         return;
     REFERENCE_TIME t = m_cachePos;
     m_cachePos = -1;
     if (seek)
         m_ctx.Seek(t, false);
+}
+
+void CVideoPanel::StartReverse(double rate) {
+    REFERENCE_TIME d = m_ctx.GetFrameDuration();
+    if (rate <= 0 || d <= 0 || !IsSeekable() || !m_stepper.IsUsable())
+        return;
+    if (m_ctx.GetState() != CPlayCtx::PlayPaused)
+        m_ctx.Pause();
+    m_reverseRate = rate;
+    if (m_ctrlPanel)
+        m_ctrlPanel->ShowRate(-rate);
+    // One frame a tick at the stream's frame rate times the speed; a tick
+    // that decodes a stretch delays the next ones, none is skipped.
+    if (!m_reverseTimer) {
+        m_reverseTimer = new QTimer(this);
+        m_reverseTimer->setTimerType(Qt::PreciseTimer);
+        connect(m_reverseTimer, &QTimer::timeout, this, [this] { Guard([&] { ReverseTick(); }); });
+    }
+    m_reverseTimer->start(std::max(1, int(std::lround(double(d) / MILLISECONDS / rate))));
+    ReverseTick();
+}
+
+void CVideoPanel::ReverseTick() {
+    if (m_reverseRate <= 0)
+        return;
+    REFERENCE_TIME target = GetRoundedPosition() - m_ctx.GetFrameDuration();
+    if (!MayStepInCache(target) || !ShowFromCache(target, true))
+        StopReverse();  // at the start (or of the selection): stands there
+}
+
+void CVideoPanel::StopReverse() {
+    if (m_reverseRate <= 0)
+        return;
+    m_reverseRate = 0;
+    if (m_reverseTimer)
+        m_reverseTimer->stop();
+    if (m_ctrlPanel)
+        m_ctrlPanel->ShowRate(m_ctx.GetRate());
 }

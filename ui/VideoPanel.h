@@ -24,6 +24,7 @@
 #include "ui/TimelineCombo.h"
 
 class CSliderExt;
+class QTimer;
 class CStaticVideo;
 
 class CVideoPanel : public CPlayPanel, public IPlayNotify, public IWheelWind {
@@ -176,6 +177,11 @@ private:
     // Whether a step from the position to 't' may go through the cache.
     bool MayStepInCache(REFERENCE_TIME t);
     void ResetFrameCache();
+    // Reverse play: frames from the cache backwards at 'rate' (0.25 ... 1)
+    // times the frame rate while the graph stands paused.
+    void StartReverse(double rate);
+    void ReverseTick();
+    void StopReverse();
 
     CPlayCtx m_ctx;
     CStaticVideo* m_video = nullptr;
@@ -198,4 +204,6 @@ private:
     std::function<void()> m_playEndObserver;
     CFrameStepper m_stepper;
     REFERENCE_TIME m_cachePos = -1;  // the cached frame shown, -1: the graph's
+    double m_reverseRate = 0;        // speed of reverse play, 0: none
+    QTimer* m_reverseTimer = nullptr;
 };

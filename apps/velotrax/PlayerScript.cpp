@@ -83,6 +83,9 @@ const std::map<std::string, unsigned>& CommandNames() {
         {"rate-120", ID_RATE_120},
         {"rate-150", ID_RATE_150},
         {"rate-200", ID_RATE_200},
+        {"reverse-25", ID_REVERSE_25},
+        {"reverse-50", ID_REVERSE_50},
+        {"reverse-100", ID_REVERSE_100},
     };
     return names;
 }

@@ -238,6 +238,30 @@ TEST(PlayerScript, StepBackShowsEachEarlierFrameOnce) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
 }
 
+TEST(PlayerScript, ReversePlayShowsEarlierFramesFromTheCache) {
+    vtest::TempDir images;
+    CScriptRun run = RunScript("open " + testmedia::LongGop() +
+                               "\noption Settings WindOffset 2000\ncommand forward\n"
+                               "command reverse-100\ntext rate\nstate reverse-100\n"
+                               "command pause\npos\nimage " +
+                               images.File("r.png") +
+                               "\ntext rate\nstate reverse-100\n"
+                               // At the start there is nothing to play backwards.
+                               "command begin\ncommand reverse-50\nstate reverse-50\npos\n");
+    ASSERT_EQ(run.lines.size(), 15u) << run.err;
+    EXPECT_EQ(run.lines[4], "-100%");
+    EXPECT_EQ(run.lines[5], "reverse-100 enabled=1 checked=1");
+    // The first frame comes at once; how many follow depends on the time.
+    int ms = std::stoi(run.lines[7]);
+    EXPECT_TRUE(ms <= 1960 && ms % 40 == 0) << run.lines[7];
+    EXPECT_EQ(FrameInImage(images.File("r.png")), ms / 40);
+    EXPECT_EQ(run.lines[9], "");
+    EXPECT_EQ(run.lines[10], "reverse-100 enabled=1 checked=0");
+    EXPECT_EQ(run.lines[13], "reverse-50 enabled=1 checked=0");
+    EXPECT_EQ(run.lines[14], "0 paused");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+}
+
 TEST(PlayerScript, PlayingMovesTheTimeFieldAndTheShuttleWinds) {
     CScriptRun run = RunScript("open " + kVideo +
                                "\ntext time\nkey Space\nsleep 1000\ntext time\nkey Space\n"

@@ -190,7 +190,7 @@ TEST(CmdRouting, DialogUpdatesControlsAndFiltersAccelerators) {
     ASSERT_TRUE(menu);
     QMenu* run = GetSubMenu(menu.get(), 0);
     ASSERT_NE(run, nullptr);
-    EXPECT_EQ(run->actions().size(), 14);
+    EXPECT_EQ(run->actions().size(), 18);  // 12 rates, 3 reverse speeds, 3 separators
     dialog.OnInitMenuPopup(run);
     for (QAction* action : run->actions()) {
         unsigned id = GetMenuItemID(action);
