@@ -19,6 +19,12 @@
 
 #include "platform/dshow/VideoFrame.h"
 
+#if VELOTRAX_HAVE_XCB
+#include <xcb/xcb.h>
+
+#include <QtGui/qguiapplication_platform.h>
+#endif
+
 namespace {
 
 // Draws the frame scaled to the surface; the rest stays black.
@@ -365,14 +371,44 @@ private:
 
 }  // namespace
 
+#if VELOTRAX_HAVE_XCB
+// Whether the X server can give a client hardware rendering: DRI3 or DRI2
+// for the Mesa drivers, NV-GLX for NVIDIA's own. A server with none of them
+// (Xvfb, most remote displays) offers a software rasteriser at best, which
+// is found out here without loading any GL driver.
+bool XServerRendersInHardware() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return true;  // unknown: the GL probe decides
+    for (const char* name : {"DRI3", "DRI2", "NV-GLX"}) {
+        xcb_query_extension_cookie_t cookie =
+            xcb_query_extension(connection, uint16_t(std::strlen(name)), name);
+        xcb_query_extension_reply_t* reply = xcb_query_extension_reply(connection, cookie, nullptr);
+        const bool present = reply && reply->present;
+        std::free(reply);
+        if (present)
+            return true;
+    }
+    return false;
+}
+#endif
+
 bool CVideoWindow::OpenGLUsable() {
     static const bool usable = [] {
+        // VELOTRAX_VIDEO_GL=0 turns the shader path off, =1 takes it wherever a
+        // context can be made, software rasterisers included (for tests).
         const char* env = std::getenv("VELOTRAX_VIDEO_GL");
         if (env && std::strcmp(env, "0") == 0)
             return false;
+        const bool forced = env && std::strcmp(env, "1") == 0;
         const QString platform = QGuiApplication::platformName();
         if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
             return false;
+#if VELOTRAX_HAVE_XCB
+        if (!forced && platform == QLatin1String("xcb") && !XServerRendersInHardware())
+            return false;
+#endif
         QOpenGLContext context;
         if (!context.create())
             return false;
@@ -385,9 +421,9 @@ bool CVideoWindow::OpenGLUsable() {
             reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
         const std::string name = renderer ? renderer : "";
         context.doneCurrent();
-        return name.find("llvmpipe") == std::string::npos &&
-               name.find("softpipe") == std::string::npos &&
-               name.find("swrast") == std::string::npos;
+        return forced || (name.find("llvmpipe") == std::string::npos &&
+                          name.find("softpipe") == std::string::npos &&
+                          name.find("swrast") == std::string::npos);
     }();
     return usable;
 }

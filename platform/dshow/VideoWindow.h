@@ -7,7 +7,8 @@
 //
 // Painting converts the frame once: on the GPU (a YUV to RGB shader) where
 // OpenGL works, else on the CPU straight into the image that is drawn
-// (offscreen platforms, no GL, or VELOTRAX_VIDEO_GL=0).
+// (offscreen platforms, no GL, or VELOTRAX_VIDEO_GL=0). A software OpenGL
+// rasteriser is passed over unless VELOTRAX_VIDEO_GL=1.
 #include <QPointer>
 #include <QRect>
 #include <QWidget>

@@ -4,9 +4,14 @@
 // the drain, and frames that arrive faster than painting are dropped.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QOpenGLWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "platform/dshow/GstSupport.h"
 #include "platform/dshow/Renderers.h"
@@ -119,6 +124,77 @@ TEST(VideoWindow, FramesSupersededBeforePaintingAreDropped) {
     EXPECT_EQ(listener.count, 2);
     store.SetListener(nullptr);
     gst_caps_unref(caps);
+}
+
+// The shader path: planar, semi-planar and packed frames whose left half is
+// red and right half blue come out that way. It needs a GL context, so it
+// runs in a child process under Xvfb with OpenGL forced on (Xvfb's software
+// rasteriser is otherwise passed over); without xvfb-run or a context it is
+// skipped.
+TEST(VideoWindow, OpenGLPathShowsPlanarAndPackedFrames) {
+    if (!std::getenv("VELOTRAX_GL_CHILD")) {
+        if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "xvfb-run is missing";
+        const std::string command =
+            "env VELOTRAX_GL_CHILD=1 VELOTRAX_VIDEO_GL=1 QT_QPA_PLATFORM=xcb xvfb-run -a -s "
+            "'-screen 0 640x480x24' /proc/" +
+            std::to_string(getpid()) +
+            "/exe --gtest_filter=VideoWindow.OpenGLPathShowsPlanarAndPackedFrames 2>&1";
+        FILE* child = popen(command.c_str(), "r");
+        ASSERT_NE(child, nullptr);
+        std::string output;
+        char chunk[512];
+        while (size_t n = fread(chunk, 1, sizeof chunk, child))
+            output.append(chunk, n);
+        const int status = pclose(child);
+        if (output.find("[  SKIPPED ]") != std::string::npos)
+            GTEST_SKIP() << "no OpenGL context under Xvfb";
+        EXPECT_EQ(0, status) << output;
+        return;
+    }
+    App();
+    if (!CVideoWindow::OpenGLUsable())
+        GTEST_SKIP() << "no OpenGL context";
+    vagst::EnsureInit();
+    auto store = std::make_shared<CVideoFrameStore>();
+    CVideoWindow window(store);
+    window.resize(64, 32);
+    window.show();
+    ASSERT_TRUE(window.UsesOpenGL());
+    auto* surface = window.findChild<QOpenGLWidget*>();
+    ASSERT_NE(surface, nullptr);
+
+    GstCaps* rgbCaps = gst_caps_from_string("video/x-raw,format=BGRx,width=64,height=32");
+    GstBuffer* rgb = gst_buffer_new_allocate(nullptr, 64 * 32 * 4, nullptr);
+    GstMapInfo map;
+    ASSERT_TRUE(gst_buffer_map(rgb, &map, GST_MAP_WRITE));
+    for (int i = 0; i < 64 * 32; ++i) {
+        const bool left = i % 64 < 32;
+        const uint8_t bgrx[4] = {uint8_t(left ? 0 : 255), 0, uint8_t(left ? 255 : 0), 255};
+        std::memcpy(map.data + 4 * i, bgrx, 4);
+    }
+    gst_buffer_unmap(rgb, &map);
+    GstSample* source = gst_sample_new(rgb, rgbCaps, nullptr, nullptr);
+    for (const char* format : {"I420", "NV12", "YUY2", "BGRx"}) {
+        GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width",
+                                            G_TYPE_INT, 64, "height", G_TYPE_INT, 32, nullptr);
+        GstSample* frame = gst_video_convert_sample(source, caps, GST_SECOND * 10, nullptr);
+        gst_caps_unref(caps);
+        ASSERT_NE(frame, nullptr) << format;
+        store->Put(frame);
+        const uint64_t painted = window.FramesPainted();
+        const QImage shot = surface->grabFramebuffer();
+        EXPECT_GT(window.FramesPainted(), painted) << format;
+        ASSERT_EQ(shot.size(), QSize(64, 32)) << format;
+        const QRgb left = shot.pixel(8, 16), right = shot.pixel(56, 16);
+        EXPECT_GT(qRed(left), 200) << format;
+        EXPECT_LT(qBlue(left), 60) << format;
+        EXPECT_GT(qBlue(right), 200) << format;
+        EXPECT_LT(qRed(right), 60) << format;
+    }
+    gst_sample_unref(source);
+    gst_buffer_unref(rgb);
+    gst_caps_unref(rgbCaps);
 }
 
 }  // namespace
