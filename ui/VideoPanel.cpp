@@ -364,7 +364,8 @@ void CVideoPanel::RelinkVideo() {
 
 // ---------------------------------------------------------------- opening
 
-bool CVideoPanel::OpenFileImpl(const std::string& name, bool reopen) {
+bool CVideoPanel::OpenFileImpl(const std::string& name, bool reopen,
+                               const std::string* playListText) {
     CWaitCursorScope wait;
     const bool wasRunning = m_ctx.GetState() == CPlayCtx::PlayRunning;
     if (!reopen && m_ctrlPanel)
@@ -380,7 +381,10 @@ bool CVideoPanel::OpenFileImpl(const std::string& name, bool reopen) {
         StopReverse();
         m_cachePos = -1;
         m_stepper.SetMedia(std::string(), 0);
-        m_ctx.Open(name);
+        if (playListText)
+            m_ctx.LoadPlayLists(*playListText);
+        else
+            m_ctx.Open(name);
         if (!reopen)
             m_lastFile = name;
         if (m_ctx.CanChangeRate())
@@ -919,12 +923,24 @@ void CVideoPanel::OnStepForward() {
 }
 
 void CVideoPanel::OnDeinterlace() {
+    SetDeinterlace(!m_ctx.IsDeinterlaceOn());
+}
+
+bool CVideoPanel::GetContinuousPlay() const {
+    return GetOpt(optIdPlayCont).GetBool();
+}
+
+void CVideoPanel::SetContinuousPlay(bool on) {
+    SetOpt(optIdPlayCont, on);
+}
+
+bool CVideoPanel::SetDeinterlace(bool on) {
     LeaveCache(true);
-    bool on = !m_ctx.IsDeinterlaceOn();
-    if (m_ctx.SetDeinterlace(on)) {
-        SetFrameDurationDisplays();
-        SetOpt(optIdDeInterlace, on);
-    }
+    if (!m_ctx.SetDeinterlace(on))
+        return false;
+    SetFrameDurationDisplays();
+    SetOpt(optIdDeInterlace, on);
+    return true;
 }
 
 REFERENCE_TIME CVideoPanel::GetMarkTime() {

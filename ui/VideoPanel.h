@@ -50,6 +50,17 @@ public:
 
     // ---- media
     bool OpenFile(const std::string& name) { return OpenFileImpl(name, false); }
+    // Loads playlists given as text (hosts); reported as an open.
+    bool OpenPlayListText(const std::string& text) {
+        return OpenFileImpl(std::string(), false, &text);
+    }
+    // The rate as a host sets it: shown on the control panel and set in the
+    // play context.
+    void SetRate(double rate) { ApplyRate(rate); }
+    // Switches deinterlacing as the command does; false when it cannot.
+    bool SetDeinterlace(bool on);
+    bool GetContinuousPlay() const;
+    void SetContinuousPlay(bool on);
     void ReopenFile();
     void CloseFile();
     const std::string& GetLastFile() const { return m_lastFile; }
@@ -139,7 +150,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    bool OpenFileImpl(const std::string& name, bool reopen);
+    bool OpenFileImpl(const std::string& name, bool reopen,
+                      const std::string* playListText = nullptr);
     void SetupSlider();
     void SetFrameDurationDisplays();
     void ShuttleTick();

@@ -107,6 +107,13 @@ std::string CCommandLine::Value(const std::string& name) const {
     return ToArgument(m_parser.value(FromArgument(name)));
 }
 
+std::vector<std::string> CCommandLine::Values(const std::string& name) const {
+    std::vector<std::string> values;
+    for (const QString& v : m_parser.values(FromArgument(name)))
+        values.push_back(ToArgument(v));
+    return values;
+}
+
 int CCommandLine::UsageError(const std::string& message) const {
     std::string text = "velotrax " + m_command + ": " + message + "\n" + UsageLines() +
                        "Run 'velotrax " + m_command + " --help' for more.\n";

@@ -56,6 +56,8 @@ public:
 
     bool IsSet(const std::string& name) const;
     std::string Value(const std::string& name) const;
+    // Every value of an option given more than once, in order.
+    std::vector<std::string> Values(const std::string& name) const;
     const std::vector<std::string>& Positional() const { return m_positional; }
 
     // Reports bad use: "velotrax COMMAND: message" and the usage on standard

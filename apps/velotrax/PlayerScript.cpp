@@ -173,9 +173,14 @@ QString KeyText(int key, Qt::KeyboardModifiers modifiers) {
 
 }  // namespace
 
-CPlayerScript::CPlayerScript(CPlayerWindow& window, FILE* out) : m_window(window), m_out(out) {
-    if (CVideoPanel* video = m_window.GetPlayer()->GetVideoPanel(0))
-        video->SetPlayEndObserver([this] { ++m_playEnds; });
+CPlayerScript::CPlayerScript(CPlayerWindow& window, FILE* out)
+    : CPlayerScript(
+          window, [&window] { return window.GetPlayer(); }, out) {}
+
+CPlayerScript::CPlayerScript(QWidget& window, std::function<CVelotraxCtrl*()> player, FILE* out)
+    : m_window(window), m_player(std::move(player)), m_out(out) {
+    if (CVelotraxCtrl* p = m_player())
+        ObservePlayEnds(p->GetVideoPanel(0));
     SetDialogAnswerer([this](EDialogKind kind) -> std::optional<std::string> {
         if (kind == EDialogKind::About)
             return std::string();
@@ -191,6 +196,22 @@ CPlayerScript::CPlayerScript(CPlayerWindow& window, FILE* out) : m_window(window
 
 CPlayerScript::~CPlayerScript() {
     SetDialogAnswerer(nullptr);
+}
+
+void CPlayerScript::ObservePlayEnds(CVideoPanel* video) {
+    if (!video || video == m_observed)
+        return;
+    m_observed = video;
+    video->SetPlayEndObserver([this] { ++m_playEnds; });
+}
+
+bool CPlayerScript::Owns(const QWidget* widget) const {
+    if (!widget)
+        return false;
+    if (m_window.isAncestorOf(widget))
+        return true;
+    CVelotraxCtrl* player = m_player();
+    return player && (player == widget || player->isAncestorOf(widget));
 }
 
 bool CPlayerScript::Print(const std::string& text) {
@@ -222,14 +243,23 @@ bool CPlayerScript::Execute(const std::string& line) {
     const std::string word = FirstWord(line, rest);
     if (word.empty() || word[0] == '#')
         return true;
-    CVelotraxCtrl* player = m_window.GetPlayer();
-    CVideoPanel* video = player->GetVideoPanel(0);
-    CVideoCtrlPanel* ctrl = player->GetControlPanel(0);
-    if (!video || !ctrl)
-        return Fail("the player has no panels");
     std::vector<std::string> args = Words(rest);
 
     try {
+        if (m_extension) {
+            if (std::optional<bool> done = m_extension(word, rest))
+                return *done;
+        }
+        if (word == "quit") {
+            m_quit = true;
+            return Print("ok");
+        }
+        CVelotraxCtrl* player = m_player();
+        CVideoPanel* video = player ? player->GetVideoPanel(0) : nullptr;
+        CVideoCtrlPanel* ctrl = player ? player->GetControlPanel(0) : nullptr;
+        if (!video || !ctrl)
+            return Fail("the player has no panels");
+        ObservePlayEnds(video);
         if (word == "open") {
             if (rest.empty())
                 return Fail("open needs a path");
@@ -258,14 +288,14 @@ bool CPlayerScript::Execute(const std::string& line) {
             for (int i = 0; i < sequence.count(); ++i) {
                 QKeyCombination combination = sequence[i];
                 QWidget* target = QApplication::focusWidget();
-                if (!target || !m_window.isAncestorOf(target))
+                if (!target || !Owns(target))
                     target = reinterpret_cast<QWidget*>(video->GetVideoWindow());
                 Qt::Key key = combination.key();
                 Qt::KeyboardModifiers modifiers = combination.keyboardModifiers();
                 QKeyEvent press(QEvent::KeyPress, key, modifiers, KeyText(key, modifiers));
                 QApplication::sendEvent(target, &press);
                 QKeyEvent release(QEvent::KeyRelease, key, modifiers, KeyText(key, modifiers));
-                if (QWidget* now = QApplication::focusWidget(); now && m_window.isAncestorOf(now))
+                if (QWidget* now = QApplication::focusWidget(); now && Owns(now))
                     target = now;
                 QApplication::sendEvent(target, &release);
             }
@@ -520,10 +550,6 @@ bool CPlayerScript::Execute(const std::string& line) {
         if (word == "edit") {
             // edit TEXT: the file combo's edit text (empty without TEXT).
             ctrl->GetFileCombo()->setEditText(QString::fromStdString(rest));
-            return Print("ok");
-        }
-        if (word == "quit") {
-            m_quit = true;
             return Print("ok");
         }
         return Fail("unknown command " + word);

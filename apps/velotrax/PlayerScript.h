@@ -9,6 +9,9 @@
 #include <string>
 
 class CPlayerWindow;
+class CVelotraxCtrl;
+class CVideoPanel;
+class QWidget;
 
 class CPlayerScript {
 public:
@@ -20,6 +23,17 @@ public:
     ~CPlayerScript();
     CPlayerScript(const CPlayerScript&) = delete;
     CPlayerScript& operator=(const CPlayerScript&) = delete;
+    // A script over any window: 'player' yields the player window (which
+    // may change or be missing while the script runs).
+    CPlayerScript(QWidget& window, std::function<CVelotraxCtrl*()> player, FILE* out);
+
+    // Lines a host adds: asked first with the line's first word and the
+    // rest; nullopt when the extension does not know the word.
+    using Extension = std::function<std::optional<bool>(const std::string&, const std::string&)>;
+    void SetExtension(Extension extension) { m_extension = std::move(extension); }
+
+    bool Print(const std::string& text);
+    bool Fail(const std::string& text);
 
     // Executes one line; false when the line failed.
     bool Execute(const std::string& line);
@@ -31,13 +45,18 @@ public:
     // The number of times the video played to its end.
     int GetPlayEnds() const { return m_playEnds; }
 
-private:
-    bool Print(const std::string& text);
-    bool Fail(const std::string& text);
     // Runs the event loop until 'done' holds or 'ms' pass; true when done.
     static bool WaitFor(const std::function<bool()>& done, int ms);
 
-    CPlayerWindow& m_window;
+private:
+    // True when the widget belongs to the window or to the player's window.
+    bool Owns(const QWidget* widget) const;
+    void ObservePlayEnds(CVideoPanel* video);
+
+    QWidget& m_window;
+    std::function<CVelotraxCtrl*()> m_player;
+    Extension m_extension;
+    CVideoPanel* m_observed = nullptr;
     FILE* m_out;
     int m_playEnds = 0;
     int m_playEndsSeen = 0;

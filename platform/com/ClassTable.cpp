@@ -1,5 +1,6 @@
 #include "platform/com/ClassTable.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -12,7 +13,12 @@ std::map<GUID, ClassFactoryFunction>& Table() {
     static std::map<GUID, ClassFactoryFunction> table;
     return table;
 }
+std::atomic<ClassLoaderFunction> g_loader{nullptr};
 }  // namespace
+
+void SetClassLoader(ClassLoaderFunction loader) {
+    g_loader = loader;
+}
 
 bool RegisterClassFactory(REFCLSID clsid, ClassFactoryFunction factory) {
     if (!factory)
@@ -40,9 +46,18 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, vo
     {
         std::lock_guard guard(TableLock());
         auto it = Table().find(clsid);
-        if (it == Table().end())
+        if (it != Table().end())
+            factory = it->second;
+    }
+    if (!factory) {
+        ClassLoaderFunction loader = g_loader;
+        if (!loader)
             return REGDB_E_CLASSNOTREG;
-        factory = it->second;
+        try {
+            return loader(clsid, outer, riid, ppv);
+        } catch (...) {
+            return E_FAIL;
+        }
     }
     try {
         return factory(outer, riid, ppv);

@@ -16,6 +16,11 @@ bool RegisterClassFactory(REFCLSID clsid, ClassFactoryFunction factory);
 void UnregisterClassFactory(REFCLSID clsid);
 bool IsClassRegistered(REFCLSID clsid);
 
+// Asked by CoCreateInstance for a class the table does not have (the
+// registered in-process servers); REGDB_E_CLASSNOTREG when it has none.
+using ClassLoaderFunction = HRESULT (*)(REFCLSID clsid, IUnknown* outer, REFIID riid, void** ppv);
+void SetClassLoader(ClassLoaderFunction loader);
+
 // Helper for the common case: a class made with new and queried for riid.
 template <class T>
 HRESULT CreateAndQuery(IUnknown* outer, REFIID riid, void** ppv) {

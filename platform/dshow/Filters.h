@@ -4,6 +4,7 @@
 // reference the caller releases.
 #include <string>
 
+#include "platform/com/IPersist.h"
 #include "platform/com/Stream.h"
 #include "platform/com/Unknown.h"
 #include "platform/dshow/Clock.h"
@@ -93,12 +94,6 @@ struct IPin : IUnknown {
     virtual HRESULT QueryAccept(const AM_MEDIA_TYPE* pmt) = 0;
     // The pin's preferred types.
     virtual HRESULT EnumMediaTypes(IEnumMediaTypes** ppEnum) = 0;
-};
-
-struct IPersist : IUnknown {
-    VA_INTERFACE_ID("0000010C-0000-0000-C000-000000000046");
-    // The object's class id.
-    virtual HRESULT GetClassID(CLSID* pClassID) = 0;
 };
 
 struct IMediaFilter : IPersist {
