@@ -710,7 +710,7 @@ void CVelotraxOleCtrl::SetRate(double rate) {
     if (!std::isfinite(rate) || rate <= 0 || rate > 100)
         throw CDispError{E_INVALIDARG};
     if (IsExternal())
-        m_external->Forward(51, int32_t(rate * 100));
+        m_external->Forward(51, CExternalApp::RateValue(rate));
     if (CVideoPanel* video = Player()) {
         PlayerCall([&] { video->SetRate(rate); });
         SetModifiedFlag();
