@@ -1,15 +1,26 @@
 #include "playback/PlayCtx.h"
 
+#include <fcntl.h>
+#include <gst/gst.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 
 #include "deinterlace/DeInterlaceFilter.h"
 
+#include "platform/dshow/FilterGraph.h"
 #include "playback/DecoderConfig.h"
 #include "playback/PlayCtxStrings.h"
 #include "playback/VaNetworkReader.h"
 #include "playlist/ListFormats.h"
+#include "resources/StringTable.h"
 #include "snapshot/VaSnapshot.h"
 #include "support/Exception.h"
 #include "support/Strings.h"
@@ -24,6 +35,76 @@ bool IsPlayListExtension(const std::string& ext) {
 bool IsNotFoundError(HRESULT hr) {
     return hr == VFW_E_NOT_FOUND || hr == INET_E_RESOURCE_NOT_FOUND || hr == NS_E_FILE_NOT_FOUND ||
            hr == NS_E_MEDIA_FILE_NOT_FOUND;
+}
+
+// An open failure whose code stays as the graph gave it while the text says
+// what happened.
+class COpenFailure : public CComException {
+public:
+    COpenFailure(HRESULT hr, std::string text)
+        : CComException(hr, nullptr), m_text(std::move(text)) {}
+    using CException::GetErrorMessage;
+    bool GetErrorMessage(char* buffer, size_t size, unsigned* helpContext) const override {
+        if (helpContext)
+            *helpContext = 0;
+        if (!buffer || size < 2)
+            return false;
+        char code[32];
+        std::snprintf(code, sizeof code, "\r\nCode: 0x%08X", static_cast<unsigned>(Error()));
+        std::string text = m_text + code;
+        text.resize(std::min(text.size(), size - 1));
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+        return true;
+    }
+
+private:
+    std::string m_text;
+};
+
+[[noreturn]] void ThrowOpenFailure(HRESULT hr, unsigned id,
+                                   const std::vector<va::FormatArg>& args) {
+    std::optional<std::string> text = va::FormatMessageString(LoadResString(id), args);
+    throw COpenFailure(hr, text ? *text : LoadResString(id));
+}
+
+// Whether a TCP connection to the host's port opens within timeoutMs.
+bool CanConnect(const std::string& host, int port, int timeoutMs) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return false;
+    bool connected = false;
+    for (addrinfo* a = found; a && !connected; a = a->ai_next) {
+        int fd =
+            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0)
+            continue;
+        if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+            connected = true;
+        } else if (errno == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            int error = 0;
+            socklen_t length = sizeof error;
+            connected = ::poll(&p, 1, timeoutMs) == 1 &&
+                        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+        }
+        ::close(fd);
+    }
+    freeaddrinfo(found);
+    return connected;
+}
+
+// The port a network name is served from; 0 for schemes without a known one.
+int ServerPort(GstUri* uri) {
+    guint port = gst_uri_get_port(uri);
+    if (port != GST_URI_NO_PORT)
+        return int(port);
+    const char* scheme = gst_uri_get_scheme(uri);
+    for (auto [name, known] : {std::pair{"http", 80}, {"https", 443}, {"rtsp", 554}, {"mms", 1755}})
+        if (scheme && va::EqualsNoCase(scheme, name))
+            return known;
+    return 0;
 }
 
 }  // namespace
@@ -155,6 +236,7 @@ void CPlayCtx::Open(const std::string& name) {
     }
     try {
         Close();
+        m_openStarted = std::chrono::steady_clock::now();
         Notify(PN_OPEN_BEGIN, va::IsUrl(name) ? 1 : 0);
         if (ext == "grf")
             m_graph->LoadGraphFile(name);
@@ -178,8 +260,40 @@ void CPlayCtx::ThrowOpenError(const std::string& name) {
     } catch (const CComException& e) {
         if (IsNotFoundError(e.Error()) && !name.empty())
             throw CFileException(CFileException::fileNotFound, name);
+        ExplainOpenError(name, e.Error());
         throw;
     }
+}
+
+void CPlayCtx::ExplainOpenError(const std::string& name, HRESULT hr) {
+    std::string path = name;
+    if (va::StartsWithNoCase(name, "file://")) {
+        gchar* local = g_filename_from_uri(name.c_str(), nullptr, nullptr);
+        path = local ? local : "";
+        g_free(local);
+    } else if (va::IsUrl(name)) {
+        path.clear();
+    }
+    struct stat st;
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        ThrowOpenFailure(hr, IDS_PLAYCTX_IS_FOLDER, {path});
+    GstUri* uri = va::IsUrl(name) ? gst_uri_from_string(name.c_str()) : nullptr;
+    if (!uri)
+        return;
+    std::string host = gst_uri_get_host(uri) ? gst_uri_get_host(uri) : "";
+    int port = ServerPort(uri);
+    gst_uri_unref(uri);
+    if (host.empty() || port == 0)
+        return;
+    // The source gives up on a server that takes the connection but never
+    // answers after kNetworkTimeoutS: an open that failed that late is one.
+    constexpr int kConnectTimeoutMs = 5000;
+    if (!CanConnect(host, port, kConnectTimeoutMs))
+        ThrowOpenFailure(hr, IDS_PLAYCTX_NO_CONNECTION, {host + ":" + std::to_string(port)});
+    const auto took = std::chrono::steady_clock::now() - m_openStarted;
+    if (took >= std::chrono::seconds(CFilterGraph::kNetworkTimeoutS))
+        ThrowOpenFailure(hr, IDS_PLAYCTX_NO_ANSWER,
+                         {host, int64_t(CFilterGraph::kNetworkTimeoutS)});
 }
 
 void CPlayCtx::CreatePlayList() {

@@ -7,6 +7,7 @@
 // thread; its worker thread watches the graph's events and, while playing,
 // the position, and hands what it finds back through the sync object.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -232,6 +233,9 @@ private:
     // Moves the playlist to `pos`, passing over a clip there that fails to open.
     void SetPlayListPosition(REFERENCE_TIME pos);
     [[noreturn]] void ThrowOpenError(const std::string& name);
+    // Throws a failure whose text says why `name` did not open (a folder, a
+    // server that cannot be reached or did not answer); returns otherwise.
+    void ExplainOpenError(const std::string& name, HRESULT hr);
     void SetState(PlayState state) { m_state.store(state); }
     void ConfigureDeinterlace(IBaseFilter* filter, bool refresh);
     bool InsertDeinterlaceFilter();
@@ -249,6 +253,7 @@ private:
     CVaRenderEngine m_renderEngine;
     CVaRenderer m_renderer;
     std::string m_mediaName;
+    std::chrono::steady_clock::time_point m_openStarted;
     std::string m_searchDirectory;
     REFERENCE_TIME m_frameDuration = -1;
     std::atomic<REFERENCE_TIME> m_pendingSeek{0};

@@ -137,6 +137,7 @@ void CPlayCtx::OpenClip(const std::string& file) {
     double rate = failedBefore ? m_clipFailed.rate : GetRate();
     Unrender();
     try {
+        m_openStarted = std::chrono::steady_clock::now();
         Notify(PN_OPEN_BEGIN, va::IsUrl(file) ? 1 : 0);
         RenderMediaSource(file);
         AfterRender();

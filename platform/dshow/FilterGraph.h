@@ -121,6 +121,8 @@ public:
     // GetState and StopWhenReady, in ms.
     static constexpr DWORD kPrerollTimeoutMs = 20000;
     static constexpr DWORD kLongestStateWaitMs = 10000;
+    // How long a network source waits for a server's answer, in seconds.
+    static constexpr unsigned kNetworkTimeoutS = 15;
     // How long the first edit of a prerolling graph waits for the preroll.
     static constexpr DWORD kEditWaitMs = 3000;
     // How long a file read to its end may stay without a first frame.

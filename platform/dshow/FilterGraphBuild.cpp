@@ -278,6 +278,8 @@ HRESULT CFilterGraph::CheckSourceFile(const std::string& file, GstElement** sour
                 g_error_free(error);
             if (!src)
                 return NS_E_PROTOCOL_NOT_SUPPORTED;
+            if (g_object_class_find_property(G_OBJECT_GET_CLASS(src), "timeout"))
+                g_object_set(src, "timeout", guint(kNetworkTimeoutS), nullptr);
             *source = src;
             return S_OK;
         }

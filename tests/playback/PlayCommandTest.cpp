@@ -2,6 +2,10 @@
 // play --headless and velotrax playlist --probe.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QImage>
 #include <filesystem>
 #include <map>
@@ -250,6 +254,46 @@ TEST(PlayCommandTest, PlayAPlaylistWithMissingClipsGoesOnAndEnds) {
         EXPECT_EQ(result.out.substr(result.out.size() - 9), "play-end\n");
         EXPECT_NE(result.err.find("gone.webm"), std::string::npos) << result.err;
         EXPECT_EQ(result.err.find("Not implemented"), std::string::npos) << result.err;
+    }
+}
+
+// A loopback port that takes connections (listening, never answering) or
+// refuses them (closed again).
+struct CLoopbackPort {
+    explicit CLoopbackPort(bool listen) : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+        port = ntohs(a.sin_port);
+        if (listen)
+            ::listen(fd, 4);
+        else
+            ::close(fd), fd = -1;
+    }
+    ~CLoopbackPort() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/clip.webm"; }
+    int fd;
+    int port = 0;
+};
+
+// Open failures say what happened, keeping their codes.
+TEST(PlayCommandTest, OpenFailuresSayWhatHappened) {
+    vtest::TempDir dir;
+    CLoopbackPort refusing(false), silent(true);
+    for (auto [name, text, code] :
+         {std::tuple{dir.Path(), std::string("\"" + dir.Path() + "\" is a folder"), "0x80070005"},
+          {refusing.Url(), "Could not connect to 127.0.0.1:" + std::to_string(refusing.port), ""},
+          {silent.Url(), "127.0.0.1 did not answer within 15 seconds", ""}}) {
+        auto result = vtest::RunVelotrax({"info", name});
+        EXPECT_EQ(result.exitCode, 1) << name;
+        EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(std::string("Code: ") + code), std::string::npos) << result.err;
     }
 }
 
