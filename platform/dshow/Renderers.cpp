@@ -825,11 +825,42 @@ bool SilentAudio() {
     return test && std::strcmp(test, "1") == 0;
 }
 
+// The device sinks in the order autoaudiosink tries them, without the
+// OpenAL sink: its library writes its own complaints to the terminal when
+// there is no device. The first sink whose device opens is taken.
+GstElement* MakeDeviceAudioSink() {
+    GList* factories = gst_element_factory_list_get_elements(
+        GST_ELEMENT_FACTORY_TYPE_SINK | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO, GST_RANK_MARGINAL);
+    factories = g_list_sort(factories, gst_plugin_feature_rank_compare_func);
+    GstElement* sink = nullptr;
+    for (GList* f = factories; f && !sink; f = f->next) {
+        auto* factory = GST_ELEMENT_FACTORY(f->data);
+        const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+        const std::string name = gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory));
+        if (!klass || !std::strstr(klass, "Sink") || !std::strstr(klass, "Audio") ||
+            name == "openalsink" || name == "autoaudiosink")
+            continue;
+        GstElement* candidate = gst_element_factory_create(factory, "audiosink");
+        if (!candidate)
+            continue;
+        // Still floating: the renderer's bin takes it over.
+        const bool opens =
+            gst_element_set_state(candidate, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS;
+        gst_element_set_state(candidate, GST_STATE_NULL);
+        if (opens)
+            sink = candidate;
+        else
+            gst_object_unref(gst_object_ref_sink(candidate));
+    }
+    gst_plugin_feature_list_free(factories);
+    return sink;
+}
+
 GstElement* MakeAudioSink() {
     GstElement* sink = nullptr;
     if (!SilentAudio()) {
         const char* name = std::getenv("VELOTRAX_AUDIO_SINK");
-        sink = gst_element_factory_make(name && *name ? name : "autoaudiosink", "audiosink");
+        sink = name && *name ? gst_element_factory_make(name, "audiosink") : MakeDeviceAudioSink();
     }
     if (!sink) {
         // No device (or a test): a sink that plays nothing but keeps time.
