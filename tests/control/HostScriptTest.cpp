@@ -154,7 +154,12 @@ TEST(HostScript, FreeFloatingFrameKeepsThePlayerAndItsPlacement) {
             {"get Rate", "1.0000"},
             {"get CurrentPos", "0"}},
            0, {"--prop", "ShowExternal=true", "--prop", "AutoSize=-1"}, config.Path());
-    // Closed maximised, it opens maximised again.
+    // Closed maximised, it opens maximised again; closed minimised, it
+    // leaves the placement as it was.
+    Expect({{"frame", "floating maximized frame=1 player=1"},
+            {"frame-state min", "ok"},
+            {"close-frame", "ok"}},
+           0, {"--prop", "ShowExternal=true"}, config.Path());
     Expect({{"frame", "floating maximized frame=1 player=1"}}, 0, {"--prop", "ShowExternal=true"},
            config.Path());
 }
