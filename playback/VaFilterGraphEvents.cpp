@@ -101,23 +101,26 @@ bool CVaFilterGraphRep::GetCurrentImage(std::vector<BYTE>& dib, BYTE** bits) {
     if (FAILED(video->GetCurrentImage(&size, nullptr)) ||
         size < static_cast<LONG>(sizeof(BITMAPINFOHEADER)))
         return false;
-    // LONG-aligned storage for the header.
-    std::vector<LONG> buffer((static_cast<size_t>(size) + sizeof(LONG) - 1) / sizeof(LONG));
+    // The picture is written straight into the caller's vector (its storage
+    // is aligned for the header's LONGs).
+    dib.resize(static_cast<size_t>(size));
     LONG filled = size;
-    if (FAILED(video->GetCurrentImage(&filled, buffer.data())))
+    if (FAILED(video->GetCurrentImage(&filled, reinterpret_cast<LONG*>(dib.data())))) {
+        dib.clear();
         return false;
+    }
     BITMAPINFOHEADER header;
-    std::memcpy(static_cast<void*>(&header), buffer.data(), sizeof(header));
+    std::memcpy(static_cast<void*>(&header), dib.data(), sizeof(header));
     uint64_t colours = header.biClrUsed;
     if (colours == 0 && header.biBitCount <= 8)
         colours = uint64_t(1) << header.biBitCount;
     uint64_t offset =
         uint64_t(header.biSize) + colours * 4 + (header.biCompression == BI_BITFIELDS ? 12 : 0);
     // The header describes the buffer; a header that points past it is refused.
-    if (header.biSize < sizeof(BITMAPINFOHEADER) || offset > static_cast<uint64_t>(size))
+    if (header.biSize < sizeof(BITMAPINFOHEADER) || offset > static_cast<uint64_t>(size)) {
+        dib.clear();
         return false;
-    dib.assign(reinterpret_cast<const BYTE*>(buffer.data()),
-               reinterpret_cast<const BYTE*>(buffer.data()) + size);
+    }
     if (bits)
         *bits = dib.data() + offset;
     return true;

@@ -406,19 +406,11 @@ HRESULT CVideoRendererFilter::GetCurrentImage(LONG* pBufferSize, LONG* pDIBImage
         auto* out = reinterpret_cast<uint8_t*>(pDIBImage);
         uint8_t* bits = out + sizeof(BITMAPINFOHEADER);
         CVideoFrameConverter converter;
+        // A DIB with a positive height is bottom-up: the lines are written so.
         if (!converter.Convert(sample, packed24 ? GST_VIDEO_FORMAT_BGR : GST_VIDEO_FORMAT_BGRx,
-                               width, height, bits, int(stride), true)) {
+                               width, height, bits, int(stride), true, true)) {
             hr = E_UNEXPECTED;
         } else {
-            // Converted top-down; a DIB with a positive height is bottom-up.
-            std::vector<uint8_t> row(stride);
-            for (int y = 0; y < height / 2; ++y) {
-                uint8_t* a = bits + size_t(y) * stride;
-                uint8_t* b = bits + size_t(height - 1 - y) * stride;
-                std::memcpy(row.data(), a, stride);
-                std::memcpy(a, b, stride);
-                std::memcpy(b, row.data(), stride);
-            }
             const size_t rowBytes = size_t(width) * bytesPerPixel;
             if (stride > rowBytes)
                 for (int y = 0; y < height; ++y)

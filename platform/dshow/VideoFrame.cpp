@@ -76,7 +76,7 @@ void CVideoFrameConverter::Drop() {
 }
 
 bool CVideoFrameConverter::Convert(GstSample* sample, GstVideoFormat format, int width, int height,
-                                   uint8_t* dst, int stride, bool scaleQuality) {
+                                   uint8_t* dst, int stride, bool scaleQuality, bool bottomUp) {
     GstVideoInfo in;
     GstBuffer* buffer = sample ? gst_sample_get_buffer(sample) : nullptr;
     if (!buffer || !vavideo::SampleInfo(sample, in) || width < 1 || height < 1 || !dst)
@@ -87,7 +87,8 @@ bool CVideoFrameConverter::Convert(GstSample* sample, GstVideoFormat format, int
         return false;
     if (stride < GST_VIDEO_INFO_PLANE_STRIDE(&out, 0))
         return false;
-    out.stride[0] = stride;
+    // A bottom-up picture is a top-down one whose lines step backwards.
+    out.stride[0] = bottomUp ? -stride : stride;
     out.size = gsize(stride) * gsize(height);
     // The converter changes neither the frame rate nor the field order.
     GST_VIDEO_INFO_FPS_N(&out) = GST_VIDEO_INFO_FPS_N(&in);
@@ -118,7 +119,7 @@ bool CVideoFrameConverter::Convert(GstSample* sample, GstVideoFormat format, int
     GstVideoFrame target{};
     target.info = out;
     target.flags = GST_VIDEO_FRAME_FLAG_NONE;
-    target.data[0] = dst;
+    target.data[0] = bottomUp ? dst + gsize(stride) * gsize(height - 1) : dst;
     gst_video_converter_frame(m_converter, &src, &target);
     gst_video_frame_unmap(&src);
     return true;

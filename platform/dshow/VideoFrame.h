@@ -59,10 +59,11 @@ public:
     CVideoFrameConverter& operator=(const CVideoFrameConverter&) = delete;
 
     // Converts the frame of 'sample' into 'dst' (top-down rows of 'stride'
-    // bytes) as 'format' at width x height. 'scaleQuality': true for the
-    // sharper (slower) resampling. False when the sample cannot be read.
+    // bytes; bottom-up, the first row at the end, when 'bottomUp') as
+    // 'format' at width x height. 'scaleQuality': true for the sharper
+    // (slower) resampling. False when the sample cannot be read.
     bool Convert(GstSample* sample, GstVideoFormat format, int width, int height, uint8_t* dst,
-                 int stride, bool scaleQuality = false);
+                 int stride, bool scaleQuality = false, bool bottomUp = false);
 
 private:
     void Drop();
