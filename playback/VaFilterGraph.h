@@ -251,13 +251,15 @@ private:
     QPointer<QObject> m_hostWnd;
     QPointer<QObject> m_topWnd;
     QPointer<QObject> m_drainWnd;
-    SIZE m_videoSize;
+    // Written where the graph's events are handled (the worker thread when
+    // there is no notification window), read by the user-interface thread.
+    std::atomic<SIZE> m_videoSize{SIZE{}};
     int m_scaleMode = 1;
     bool m_reconnect = true;
-    bool m_fullScreen = false;
+    std::atomic<bool> m_fullScreen{false};
     bool m_hidden = false;
     bool m_aspectCorrection = false;
-    int m_pollCounter = 0;
+    std::atomic<int> m_pollCounter{0};
     int m_pollTimerId = 0;
     int m_hostNotStatic = -1;
     // The wrapper's own full screen: where the host window was.

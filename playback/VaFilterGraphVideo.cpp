@@ -283,7 +283,7 @@ void CVaFilterGraphRep::LeaveOwnFullScreen(QWidget* host) {
 }
 
 bool CVaFilterGraphRep::GetVideoSize(SIZE& size) const {
-    if (m_videoSize.cx < 1 || m_videoSize.cy < 1) {
+    if (SIZE known = m_videoSize; known.cx < 1 || known.cy < 1) {
         size = SIZE{};
         return false;
     }
@@ -340,7 +340,7 @@ void CVaFilterGraphRep::UpdateVideoPosition() {
         return;
     if (!m_videoWindow)
         return;
-    if (m_videoSize.cx < 1 || m_videoSize.cy < 1) {
+    if (SIZE known = m_videoSize; known.cx < 1 || known.cy < 1) {
         SIZE size;
         if (!ReadVideoSize(size))
             return;
@@ -352,7 +352,7 @@ void CVaFilterGraphRep::UpdateVideoPosition() {
     QRect client = host->rect();
     RECT c{client.left(), client.top(), client.left() + client.width(),
            client.top() + client.height()};
-    RECT d = va::ComputeVideoRect(c, m_videoSize, m_scaleMode);
+    RECT d = va::ComputeVideoRect(c, m_videoSize.load(), m_scaleMode);
     m_videoWindow->SetWindowPosition(d.left, d.top, d.right - d.left, d.bottom - d.top);
 }
 
@@ -397,7 +397,7 @@ void CVaFilterGraphRep::OnVideoEvent(LONG code, LONG_PTR param1, bool updateNow)
             if (m_pollCounter == 0)
                 break;
             SIZE size;
-            if (ReadVideoSize(size) && !(size == m_videoSize)) {
+            if (ReadVideoSize(size) && !(size == m_videoSize.load())) {
                 m_videoSize = size;
                 Repaint();
                 m_pollCounter = 0;
@@ -418,7 +418,7 @@ void CVaFilterGraphRep::OnVideoEvent(LONG code, LONG_PTR param1, bool updateNow)
 // frames; the size is read again for a while after a pause.
 void CVaFilterGraphRep::OnPollTimer() {
     SIZE size;
-    if (ReadVideoSize(size) && !(size == m_videoSize)) {
+    if (ReadVideoSize(size) && !(size == m_videoSize.load())) {
         m_videoSize = size;
         Repaint();
         StopPollTimer();
