@@ -28,6 +28,19 @@ const CExternalApp::CKindInfo kKinds[] = {
      Version(2, 0, 4, 1)},
 };
 
+// Starts the application on its own, its standard streams on the null
+// device: it must not hold on to the host's terminal or pipes (a host whose
+// output is read to its end would otherwise wait for the application).
+bool StartDetached(const std::string& path) {
+    QProcess process;
+    process.setProgram(QString::fromStdString(path));
+    process.setArguments({QStringLiteral("-nosplash")});
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
+}
+
 bool Qualifies(const std::string& path, uint64_t minVersion) {
     return !path.empty() && GetFileVersion64(path) >= minVersion;
 }
@@ -205,9 +218,7 @@ bool CExternalApp::StartAndActivate() {
     if (m_window.IsNull()) {
         // Without a session bus a started application could never be
         // addressed: fall back at once instead of waiting for it.
-        if (!QDBusConnection::sessionBus().isConnected() ||
-            !QProcess::startDetached(QString::fromStdString(m_path),
-                                     {QStringLiteral("-nosplash")})) {
+        if (!QDBusConnection::sessionBus().isConnected() || !StartDetached(m_path)) {
             Forget();
             return false;
         }
