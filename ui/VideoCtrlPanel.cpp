@@ -293,12 +293,16 @@ bool CVideoCtrlPanel::IsSyncActive() {
 }
 
 void CVideoCtrlPanel::WidenRateButton() {
-    // The widest caption ("200%") with the icon and the menu zone must fit
-    // in the font at hand; the controls right of it in the row move along.
+    // The widest caption ("200%", "-100%" in reverse) with the icon and the
+    // menu zone must fit in the font at hand; the controls right of it in
+    // the row move along.
     CNiftyButton* rate = m_buttons[kRateSlot];
     const QString shown = rate->text();
-    rate->setText(Q(panel::RateCaption(2.0)));
-    const int wanted = rate->sizeHint().width();
+    int wanted = 0;
+    for (double widest : {2.0, -1.0}) {
+        rate->setText(Q(panel::RateCaption(widest)));
+        wanted = std::max(wanted, rate->sizeHint().width());
+    }
     rate->setText(shown);
     const QRect place = rate->geometry();
     const int grow = wanted - place.width();

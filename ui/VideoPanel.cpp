@@ -155,7 +155,8 @@ void CVideoPanel::RegisterCommands() {
     OnCommand(ID_PAUSE, [this] { Guard([&] { OnPause(); }); });
     OnUpdateCommand(ID_PAUSE, [this](CCmdUI* ui) {
         ui->Enable(IsFileLoaded());
-        ui->SetCheck(m_ctx.GetState() == CPlayCtx::PlayPaused && m_shuttleSpeed == 0);
+        ui->SetCheck(m_ctx.GetState() == CPlayCtx::PlayPaused && m_shuttleSpeed == 0 &&
+                     m_reverseRate == 0);
     });
     OnCommand(ID_PLAY_PAUSE, [this] { Guard([&] { OnPlayPause(); }); });
     OnUpdateCommand(ID_PLAY_PAUSE, loaded);
