@@ -18,22 +18,42 @@ void CFrameCache::SetBudget(size_t bytes) {
     Trim();
 }
 
-void CFrameCache::BeginStretch() {
+uint64_t CFrameCache::BeginStretch() {
     m_stretch = ++m_clock;
     m_lastUse[m_stretch] = m_clock;
+    return m_stretch;
 }
 
-void CFrameCache::Add(REFERENCE_TIME time, GstSample* sample, size_t bytes) {
-    if (m_stretch == 0)
-        BeginStretch();
-    auto [it, added] = m_frames.try_emplace(time, CEntry{sample, bytes, m_stretch});
+uint64_t CFrameCache::BeginBackgroundStretch() {
+    m_background = ++m_clock;
+    m_lastUse[m_background] = m_clock;
+    return m_background;
+}
+
+void CFrameCache::Add(uint64_t stretch, REFERENCE_TIME time, GstSample* sample, size_t bytes) {
+    if (stretch == 0)
+        stretch = BeginStretch();
+    auto [it, added] = m_frames.try_emplace(time, CEntry{sample, bytes, stretch});
     if (!added) {
         gst_sample_unref(sample);
         return;
     }
     m_bytes += bytes;
-    m_lastUse[m_stretch] = ++m_clock;
+    m_lastUse[stretch] = ++m_clock;
     Trim();
+}
+
+REFERENCE_TIME CFrameCache::RunStart(REFERENCE_TIME time, REFERENCE_TIME frame) const {
+    auto it = Nearest(time, frame / 2);
+    if (it == m_frames.end())
+        return -1;
+    while (it != m_frames.begin()) {
+        auto before = std::prev(it);
+        if (it->first - before->first > frame + frame / 2)
+            break;
+        it = before;
+    }
+    return it->first;
 }
 
 void CFrameCache::Evict(std::map<REFERENCE_TIME, CEntry>::iterator it) {
@@ -44,10 +64,19 @@ void CFrameCache::Evict(std::map<REFERENCE_TIME, CEntry>::iterator it) {
 
 void CFrameCache::Trim() {
     while (m_bytes > m_budget && m_frames.size() > 1) {
-        // The stretch used least recently, the current one last.
+        // The stretch used least recently goes first; the ones being filled
+        // and the one holding the focus are kept while others are there.
+        uint64_t focusStretch = 0;
+        if (m_focus != kNoTime) {
+            auto at = m_frames.lower_bound(m_focus);
+            if (at == m_frames.end())
+                at = std::prev(at);
+            focusStretch = at->second.stretch;
+        }
         uint64_t oldest = 0, oldestUse = std::numeric_limits<uint64_t>::max();
         for (const auto& [stretch, use] : m_lastUse)
-            if (stretch != m_stretch && use < oldestUse) {
+            if (stretch != m_stretch && stretch != m_background && stretch != focusStretch &&
+                use < oldestUse) {
                 oldest = stretch;
                 oldestUse = use;
             }
@@ -60,8 +89,20 @@ void CFrameCache::Trim() {
             m_lastUse.erase(oldest);
             continue;
         }
-        // Only the current stretch is left: its earliest frame goes.
-        Evict(m_frames.begin());
+        if (m_focus == kNoTime) {
+            // A stretch is decoded towards the frame wanted: its earliest go.
+            Evict(m_frames.begin());
+            continue;
+        }
+        // The frames already passed (behind the focus), then the farthest.
+        auto first = m_frames.begin();
+        auto last = std::prev(m_frames.end());
+        if (m_direction < 0 && last->first > m_focus)
+            Evict(last);
+        else if (m_direction > 0 && first->first < m_focus)
+            Evict(first);
+        else
+            Evict(m_focus - first->first >= last->first - m_focus ? first : last);
     }
 }
 
@@ -99,6 +140,8 @@ void CFrameCache::Clear() {
     m_lastUse.clear();
     m_bytes = 0;
     m_stretch = 0;
+    m_background = 0;
+    m_focus = kNoTime;
 }
 
 // ---------------------------------------------------------------- CStretchDecoder
@@ -172,7 +215,7 @@ bool CStretchDecoder::Open(const std::string& media) {
 }
 
 bool CStretchDecoder::Decode(REFERENCE_TIME target, REFERENCE_TIME tolerance,
-                             const std::function<void(REFERENCE_TIME, GstSample*, size_t)>& take) {
+                             const std::function<bool(REFERENCE_TIME, GstSample*, size_t)>& take) {
     if (!m_pipeline)
         return false;
     // Snapping to the key frame before the target makes the stream start
@@ -206,42 +249,134 @@ bool CStretchDecoder::Decode(REFERENCE_TIME target, REFERENCE_TIME tolerance,
             gst_sample_unref(sample);
             return true;
         }
-        take(time, sample, gst_buffer_get_size(buffer));
-        if (time >= target - tolerance)
+        if (!take(time, sample, gst_buffer_get_size(buffer)) || time >= target - tolerance)
             return true;
     }
 }
 
 // ---------------------------------------------------------------- CFrameStepper
 
+CFrameStepper::~CFrameStepper() {
+    StopPrefetch();
+}
+
+void CFrameStepper::StopPrefetch() {
+    m_cancel = true;
+    if (m_prefetch.joinable())
+        m_prefetch.join();
+    m_cancel = false;
+    m_prefetchDone = true;
+}
+
 void CFrameStepper::SetMedia(const std::string& media, REFERENCE_TIME frameDuration) {
+    StopPrefetch();
+    m_prefetchDecoder.Close();
+    std::lock_guard guard(m_lock);
     m_cache.Clear();
     m_decoder.Close();
     m_media = media;
     m_frameDuration = frameDuration;
+    m_lastFrame = kNoTime;
     m_failed = false;
+}
+
+void CFrameStepper::SetBudget(size_t bytes) {
+    std::lock_guard guard(m_lock);
+    m_cache.SetBudget(bytes);
+}
+
+size_t CFrameStepper::CachedBytes() {
+    std::lock_guard guard(m_lock);
+    return m_cache.Bytes();
+}
+
+size_t CFrameStepper::CachedFrames() {
+    std::lock_guard guard(m_lock);
+    return m_cache.Frames();
+}
+
+size_t CFrameStepper::Budget() {
+    std::lock_guard guard(m_lock);
+    return m_cache.Budget();
 }
 
 GstSample* CFrameStepper::GetFrame(REFERENCE_TIME t, bool decode) {
     if (!IsUsable())
         return nullptr;
     const REFERENCE_TIME tolerance = m_frameDuration / 2;
-    if (GstSample* sample = m_cache.Find(t, tolerance))
+    auto found = [&]() -> GstSample* {
+        std::lock_guard guard(m_lock);
+        m_cache.SetFocus(t, m_lastFrame != kNoTime && t > m_lastFrame ? +1 : -1);
+        m_lastFrame = t;
+        GstSample* sample = m_cache.Find(t, tolerance);
+        return sample ? gst_sample_ref(sample) : nullptr;
+    };
+    if (GstSample* sample = found())
         return sample;
     if (!decode)
         return nullptr;
+    // A stretch being decoded in the background may be the one wanted.
+    if (m_prefetch.joinable()) {
+        m_prefetch.join();
+        if (GstSample* sample = found())
+            return sample;
+    }
     if (!m_decoder.IsOpen() && !m_decoder.Open(m_media)) {
         m_failed = true;
         return nullptr;
     }
-    m_cache.BeginStretch();
+    uint64_t stretch = 0;
+    {
+        std::lock_guard guard(m_lock);
+        stretch = m_cache.BeginStretch();
+    }
     if (!m_decoder.Decode(t, tolerance, [&](REFERENCE_TIME time, GstSample* sample, size_t bytes) {
-            m_cache.Add(time, sample, bytes);
+            std::lock_guard guard(m_lock);
+            m_cache.Add(stretch, time, sample, bytes);
+            return true;
         })) {
         // A decoder that failed once is not asked again for this media.
         m_decoder.Close();
         m_failed = true;
         return nullptr;
     }
-    return m_cache.Find(t, tolerance);
+    return found();
+}
+
+void CFrameStepper::PrefetchBefore(REFERENCE_TIME t) {
+    if (!IsUsable() || !m_prefetchDone)
+        return;
+    REFERENCE_TIME target = -1;
+    {
+        std::lock_guard guard(m_lock);
+        REFERENCE_TIME start = m_cache.RunStart(t, m_frameDuration);
+        if (start > 0)
+            target = start - m_frameDuration;
+    }
+    if (target < 0)
+        return;
+    if (m_prefetch.joinable())
+        m_prefetch.join();
+    m_prefetchDone = false;
+    m_prefetch = std::thread([this, target] {
+        const REFERENCE_TIME tolerance = m_frameDuration / 2;
+        if (m_prefetchDecoder.IsOpen() || m_prefetchDecoder.Open(m_media)) {
+            uint64_t stretch = 0;
+            {
+                std::lock_guard guard(m_lock);
+                stretch = m_cache.BeginBackgroundStretch();
+            }
+            bool ok = m_prefetchDecoder.Decode(
+                target, tolerance, [&](REFERENCE_TIME time, GstSample* sample, size_t bytes) {
+                    std::lock_guard guard(m_lock);
+                    m_cache.Add(stretch, time, sample, bytes);
+                    return !m_cancel.load();
+                });
+            if (!ok)
+                m_prefetchDecoder.Close();
+            std::lock_guard guard(m_lock);
+            m_cache.EndBackgroundStretch();
+        }
+        m_prefetchDone = true;
+    });
 }

@@ -11,11 +11,14 @@
 // CFrameStepper puts the two together for the video panel.
 #include <gst/gst.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "support/RefTime.h"
 
@@ -35,14 +38,31 @@ public:
     size_t Frames() const { return m_frames.size(); }
 
     // Starts a stretch; the frames added until the next BeginStretch belong
-    // to it.
-    void BeginStretch();
+    // to it. Returns its number.
+    uint64_t BeginStretch();
+    // A stretch filled besides the current one (by another thread, under
+    // the caller's lock); it is kept like the current one until it ends.
+    uint64_t BeginBackgroundStretch();
+    void EndBackgroundStretch() { m_background = 0; }
     // Adds a frame (the cache takes over the reference to 'sample') of
     // 'bytes' at stream time 'time' to the current stretch. A time already
     // held keeps its frame. When the budget is exceeded, the least recently
     // used other stretches go first, then the current stretch's earliest
     // frames: a stretch is decoded towards the frame wanted last.
-    void Add(REFERENCE_TIME time, GstSample* sample, size_t bytes);
+    void Add(REFERENCE_TIME time, GstSample* sample, size_t bytes) {
+        Add(m_stretch, time, sample, bytes);
+    }
+    void Add(uint64_t stretch, REFERENCE_TIME time, GstSample* sample, size_t bytes);
+    // The frame shown and the direction of travel (-1 backwards, +1
+    // forwards): over budget, after the unused stretches, the frames behind
+    // the focus go first, then those farthest from it. kNoTime: no focus.
+    void SetFocus(REFERENCE_TIME time, int direction) {
+        m_focus = time;
+        m_direction = direction;
+    }
+    // The earliest time of the run of cached frames (no gap wider than
+    // 'frame' and a half) holding 'time'; -1 when 'time' is not cached.
+    REFERENCE_TIME RunStart(REFERENCE_TIME time, REFERENCE_TIME frame) const;
     // The frame whose time lies within 'tolerance' of 'time' (borrowed; valid
     // until the cache changes), or null. A hit marks its stretch used.
     GstSample* Find(REFERENCE_TIME time, REFERENCE_TIME tolerance);
@@ -65,7 +85,10 @@ private:
     std::map<REFERENCE_TIME, CEntry> m_frames;
     std::map<uint64_t, uint64_t> m_lastUse;  // stretch -> use stamp
     uint64_t m_stretch = 0;
+    uint64_t m_background = 0;
     uint64_t m_clock = 0;
+    REFERENCE_TIME m_focus = kNoTime;
+    int m_direction = -1;
 };
 
 class CStretchDecoder {
@@ -83,10 +106,10 @@ public:
 
     // Decodes from the key frame at or before 'target' (stream time) up to
     // the frame at 'target' or the end, handing each frame with its stream
-    // time and size to 'take' (a new reference). False when decoding failed
-    // or stalled.
+    // time and size to 'take' (a new reference; 'take' returns false to
+    // stop). False when decoding failed or stalled.
     bool Decode(REFERENCE_TIME target, REFERENCE_TIME tolerance,
-                const std::function<void(REFERENCE_TIME, GstSample*, size_t)>& take);
+                const std::function<bool(REFERENCE_TIME, GstSample*, size_t)>& take);
 
 private:
     GstElement* m_pipeline = nullptr;
@@ -95,22 +118,41 @@ private:
 
 class CFrameStepper {
 public:
+    CFrameStepper() = default;
+    ~CFrameStepper();
+    CFrameStepper(const CFrameStepper&) = delete;
+    CFrameStepper& operator=(const CFrameStepper&) = delete;
+
     // The media and its frame duration; the cache starts empty and the
     // decoder opens on first use. An empty name turns the stepper off.
     void SetMedia(const std::string& media, REFERENCE_TIME frameDuration);
-    void SetBudget(size_t bytes) { m_cache.SetBudget(bytes); }
+    void SetBudget(size_t bytes);
     bool IsUsable() const { return !m_media.empty() && m_frameDuration > 0 && !m_failed; }
 
-    // The frame at 't', decoding its stretch when it is not cached and
-    // 'decode' allows; null when the stepper cannot give it. Borrowed.
+    // The frame at 't' (a new reference), decoding its stretch when it is
+    // not cached and 'decode' allows; null when the stepper cannot give it.
+    // The frame becomes the cache's focus.
     GstSample* GetFrame(REFERENCE_TIME t, bool decode = true);
-    const CFrameCache& Cache() const { return m_cache; }
-    CFrameCache& Cache() { return m_cache; }
+    // Decodes the stretch before the cached frames that hold 't' on a
+    // thread of its own, so that backward steps and reverse play find it
+    // ready; nothing when it is cached or a stretch is being decoded.
+    void PrefetchBefore(REFERENCE_TIME t);
+    size_t CachedBytes();
+    size_t CachedFrames();
+    size_t Budget();
 
 private:
+    void StopPrefetch();
+
     std::string m_media;
     REFERENCE_TIME m_frameDuration = 0;
+    REFERENCE_TIME m_lastFrame = kNoTime;
     bool m_failed = false;
+    std::mutex m_lock;  // the cache, shared with the prefetch thread
     CFrameCache m_cache;
     CStretchDecoder m_decoder;
+    CStretchDecoder m_prefetchDecoder;  // the prefetch thread's
+    std::thread m_prefetch;
+    std::atomic<bool> m_prefetchDone{true};
+    std::atomic<bool> m_cancel{false};
 };

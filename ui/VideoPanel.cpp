@@ -892,8 +892,10 @@ void CVideoPanel::OnStepBack() {
         m_ctx.Pause();
     REFERENCE_TIME d = m_ctx.GetFrameDuration();
     REFERENCE_TIME target = GetRoundedPosition() - d;
-    if (d > 0 && MayStepInCache(target) && ShowFromCache(target, true))
+    if (d > 0 && MayStepInCache(target) && ShowFromCache(target, true)) {
+        m_stepper.PrefetchBefore(target);
         return;
+    }
     int32_t f = int32_t(d / MILLISECONDS);
     if (f > 0)
         SeekRelative(-f);
@@ -1025,7 +1027,7 @@ bool CVideoPanel::ShowFromCache(REFERENCE_TIME t, bool decode) {
     }
     if (!sample)
         return false;
-    renderer->Window()->Store()->Put(gst_sample_ref(sample));
+    renderer->Window()->Store()->Put(sample);
     m_cachePos = t;
     RefreshPosition(true);
     return true;
@@ -1067,6 +1069,8 @@ void CVideoPanel::ReverseTick() {
     REFERENCE_TIME target = GetRoundedPosition() - m_ctx.GetFrameDuration();
     if (!MayStepInCache(target) || !ShowFromCache(target, true))
         StopReverse();  // at the start (or of the selection): stands there
+    else
+        m_stepper.PrefetchBefore(target);
 }
 
 void CVideoPanel::StopReverse() {
