@@ -761,8 +761,8 @@ int32_t CVelotraxOleCtrl::GetCurrentPos() {
     CVideoPanel* video = Player();
     if (!video || !video->IsFileLoaded())
         return 0;
-    CPlayCtx& ctx = video->GetPlayCtx();
-    return RefTimeToMs(RoundToFrame(ctx.GetPosition(), ctx.GetFrameDuration()));
+    // The panel's position: the cached frame's while it steps in its cache.
+    return RefTimeToMs(video->GetRoundedPosition());
 }
 
 void CVelotraxOleCtrl::SetCurrentPos(int32_t ms) {
