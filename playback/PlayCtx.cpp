@@ -27,10 +27,6 @@
 
 namespace {
 
-bool IsPlayListExtension(const std::string& ext) {
-    return CListFormats::IsPlayListExtension(ext);
-}
-
 // The open failures that mean "there is no such file".
 bool IsNotFoundError(HRESULT hr) {
     return hr == VFW_E_NOT_FOUND || hr == INET_E_RESOURCE_NOT_FOUND || hr == NS_E_FILE_NOT_FOUND ||
@@ -216,13 +212,16 @@ void CPlayCtx::Open(const std::string& name) {
     CSingleLock lock(m_lock);
     LockFor(lock, kOpenLockTimeout);
     std::string ext = va::ToLowerAscii(va::GetExtension(name));
-    if (IsPlayListExtension(ext)) {
+    // A playlist by its extension or, for a URL, by what the server says it
+    // is; HLS stream playlists are media.
+    CListFormats::COpenProbe probe = CListFormats::Probe(name);
+    if (probe.isPlayList) {
         if (!m_playList)
             CreatePlayList();
         m_clipFailed = {};
         const int failures = m_failedOpens;
         try {
-            m_playList->LoadFile(name, m_searchDirectory);
+            CListFormats::Load(*m_playList, std::move(probe), name, m_searchDirectory);
         } catch (const CException& e) {
             // A first clip that fails to open is passed over like any other.
             if (!m_playList || m_failedOpens == failures || m_playList->GetCurrentClip() >= 0)

@@ -269,14 +269,119 @@ void CListFormats::LoadFile(CPlayList& list, EFormat format, const std::string& 
     std::string text, error;
     if (!va::xml::ReadXmlSource(path, kMaxXmlDocumentSize, text, error))
         ThrowBadFormat(error);
+    LoadText(list, format, std::move(text),
+             !baseFolder.empty() ? baseFolder : CAsxReader::FolderOf(path));
+}
+
+void CListFormats::LoadText(CPlayList& list, EFormat format, std::string text,
+                            const std::string& baseFolder) {
+    if (format == EFormat::asx) {
+        CAsxReader::LoadXml(list, text, baseFolder);
+        return;
+    }
     std::vector<CEntry> entries = format == EFormat::pls ? ReadPls(std::move(text))
                                   : format == EFormat::xspf
                                       ? ReadXspf(text)
                                       : ReadM3u(std::move(text), format == EFormat::m3u8);
-    list.SetBaseFolder(!baseFolder.empty() ? baseFolder : CAsxReader::FolderOf(path));
+    list.SetBaseFolder(baseFolder);
     for (CEntry& entry : entries)
         entry.reference = CAsxReader::ResolveReference(list.GetBaseFolder(), entry.reference);
     Fill(list, entries);
+}
+
+bool CListFormats::FormatOfContentType(const std::string& contentType, const std::string& body,
+                                       EFormat& format) {
+    std::string type = va::ToLowerAscii(va::Trim(contentType.substr(0, contentType.find(';'))));
+    static const std::pair<const char*, EFormat> kTypes[] = {
+        {"audio/x-mpegurl", EFormat::m3u},
+        {"audio/mpegurl", EFormat::m3u},
+        {"application/x-mpegurl", EFormat::m3u},
+        {"application/mpegurl", EFormat::m3u},
+        {"application/vnd.apple.mpegurl", EFormat::m3u8},
+        {"audio/x-scpls", EFormat::pls},
+        {"application/xspf+xml", EFormat::xspf},
+        {"video/x-ms-asx", EFormat::asx},
+        {"video/x-ms-wvx", EFormat::asx},
+        {"video/x-ms-wax", EFormat::asx},
+        {"audio/x-ms-wax", EFormat::asx},
+    };
+    for (const auto& [name, f] : kTypes) {
+        if (type == name) {
+            format = f;
+            return true;
+        }
+    }
+    if (type == "video/x-ms-asf") {
+        size_t first = body.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+        first = body.find_first_not_of(" \t\r\n", first);
+        if (first != std::string::npos && body[first] == '<') {
+            format = EFormat::asx;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CListFormats::IsHlsPlaylist(const std::string& text) {
+    for (const std::string& line : Lines(text))
+        if (va::StartsWithNoCase(line, "#EXT-X-"))
+            return true;
+    return false;
+}
+
+bool CListFormats::FetchPlayList(const std::string& url, EFormat& format, std::string& text) {
+    if (!va::StartsWithNoCase(url, "http://") && !va::StartsWithNoCase(url, "https://"))
+        return false;
+    // video/x-ms-asf is decided on the body's first bytes, so it is read too
+    // (bounded by the size limit like every list).
+    auto wanted = [](const std::string& type) {
+        EFormat f;
+        return FormatOfContentType(type, "<", f);
+    };
+    std::string contentType, error;
+    if (!va::xml::FetchUrlOfType(url, kMaxXmlDocumentSize, wanted, contentType, text, error))
+        return false;
+    return FormatOfContentType(contentType, text, format);
+}
+
+CListFormats::COpenProbe CListFormats::Probe(const std::string& name) {
+    COpenProbe probe;
+    const std::string ext = va::ToLowerAscii(va::GetExtension(name));
+    if (IsPlayListExtension(ext)) {
+        probe.isPlayList = true;
+        probe.format = FormatOfName(name);
+        if (probe.format == EFormat::m3u || probe.format == EFormat::m3u8) {
+            // Read once here: a stream playlist goes to the graph instead.
+            std::string error;
+            probe.fetched = va::xml::ReadXmlSource(name, kMaxXmlDocumentSize, probe.text, error);
+            if (probe.fetched && IsHlsPlaylist(probe.text))
+                probe = COpenProbe{};
+        }
+        return probe;
+    }
+    if (FetchPlayList(name, probe.format, probe.text)) {
+        probe.fetched = true;
+        probe.isPlayList = !((probe.format == EFormat::m3u || probe.format == EFormat::m3u8) &&
+                             IsHlsPlaylist(probe.text));
+    }
+    if (!probe.isPlayList)
+        probe = COpenProbe{};
+    return probe;
+}
+
+void CListFormats::Load(CPlayList& list, COpenProbe probe, const std::string& name,
+                        const std::string& baseFolder) {
+    if (!probe.fetched) {
+        list.LoadFile(name, baseFolder);
+        return;
+    }
+    // ASX is read again by name, so that its own encoding declaration counts.
+    if (probe.format == EFormat::asx) {
+        CAsxReader::LoadFile(list, name, baseFolder);
+        return;
+    }
+    LoadText(list, probe.format, std::move(probe.text),
+             !baseFolder.empty() ? baseFolder : CAsxReader::FolderOf(name));
 }
 
 void CListFormats::Fill(CPlayList& list, const std::vector<CEntry>& entries) {

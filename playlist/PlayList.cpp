@@ -72,7 +72,18 @@ void CPlayList::Clear() {
 }
 
 void CPlayList::LoadFile(const std::string& path, const std::string& baseFolder) {
-    // The extension tells the format: M3U, PLS and XSPF besides ASX and WVX.
+    // The extension tells the format: M3U, PLS and XSPF besides ASX and WVX;
+    // for an http URL without one, the type the server gives it.
+    if (!CListFormats::IsPlayListExtension(va::ToLowerAscii(va::GetExtension(path)))) {
+        CListFormats::EFormat served;
+        std::string text;
+        if (CListFormats::FetchPlayList(path, served, text) &&
+            served != CListFormats::EFormat::asx) {
+            CListFormats::LoadText(*this, served, std::move(text),
+                                   !baseFolder.empty() ? baseFolder : CAsxReader::FolderOf(path));
+            return;
+        }
+    }
     CListFormats::EFormat format = CListFormats::FormatOfName(path);
     if (format == CListFormats::EFormat::asx)
         CAsxReader::LoadFile(*this, path, baseFolder);

@@ -778,11 +778,11 @@ bool FoldElement(xmlDocPtr doc, xmlNodePtr element, int depth) {
     }
 
     std::vector<xmlNodePtr> texts;
-    for (xmlNodePtr child = element->children, next = nullptr; child; child = next) {
+    bool folded = true;
+    for (xmlNodePtr child = element->children, next = nullptr; child && folded; child = next) {
         next = child->next;
         if (child->type == XML_ELEMENT_NODE) {
-            if (!FoldElement(doc, child, depth + 1))
-                return false;
+            folded = FoldElement(doc, child, depth + 1);
             continue;
         }
         xmlUnlinkNode(child);
@@ -792,15 +792,15 @@ bool FoldElement(xmlDocPtr doc, xmlNodePtr element, int depth) {
         }
         if (child->type == XML_CDATA_SECTION_NODE && child->content) {
             xmlNodePtr text = xmlNewDocText(doc, child->content);
-            if (!text) {
-                xmlFreeNode(child);
-                return false;
-            }
-            texts.push_back(text);
+            if (text)
+                texts.push_back(text);
+            else
+                folded = false;
         }
         xmlFreeNode(child);
     }
-    // Linked as they are: joining them would copy the text again and again.
+    // Linked as they are (joining them would copy the text again and again),
+    // also after a failure, so that the document still owns them.
     for (xmlNodePtr text : texts) {
         text->parent = element;
         text->next = nullptr;
@@ -811,6 +811,8 @@ bool FoldElement(xmlDocPtr doc, xmlNodePtr element, int depth) {
             element->children = text;
         element->last = text;
     }
+    if (!folded)
+        return false;
     // Nothing below refers to the element's namespace declarations any more.
     if (element->nsDef) {
         xmlFreeNsList(element->nsDef);

@@ -33,11 +33,44 @@ struct FetchState {
     std::string* content;
     size_t maxBytes;
     bool tooLarge = false;
+    // Content type check, made once at the end of the final response's headers.
+    CURL* curl = nullptr;
+    const std::function<bool(const std::string&)>* wanted = nullptr;
+    std::string* contentType = nullptr;
+    bool decided = false;
+    bool refused = false;
 };
+
+// Decides once the final (2xx) response's headers are in.
+bool Decide(FetchState& state) {
+    if (state.decided || !state.wanted)
+        return !state.refused;
+    long code = 0;
+    curl_easy_getinfo(state.curl, CURLINFO_RESPONSE_CODE, &code);
+    if (code < 200 || code >= 300)
+        return true;  // redirects and failures go their own way
+    state.decided = true;
+    char* type = nullptr;
+    curl_easy_getinfo(state.curl, CURLINFO_CONTENT_TYPE, &type);
+    *state.contentType = type ? type : "";
+    state.refused = !(*state.wanted)(*state.contentType);
+    return !state.refused;
+}
+
+size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
+    auto* state = static_cast<FetchState*>(user);
+    const size_t n = size * count;
+    // The blank line that ends a header block.
+    if ((n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n'))
+        return Decide(*state) ? n : 0;
+    return n;
+}
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     auto* state = static_cast<FetchState*>(user);
     size_t n = size * count;
+    if (!Decide(*state))
+        return 0;
     if (state->content->size() + n > state->maxBytes) {
         state->tooLarge = true;
         return 0;  // aborts the transfer
@@ -125,7 +158,11 @@ bool ReadLocalFile(const std::string& path, size_t maxBytes, std::string& conten
     return true;
 }
 
-bool FetchUrl(const std::string& url, size_t maxBytes, std::string& content, std::string& error) {
+namespace {
+
+bool Fetch(const std::string& url, size_t maxBytes,
+           const std::function<bool(const std::string&)>* wanted, std::string* contentType,
+           std::string& content, std::string& error) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     content.clear();
@@ -135,6 +172,9 @@ bool FetchUrl(const std::string& url, size_t maxBytes, std::string& content, std
         return false;
     }
     FetchState state{&content, maxBytes};
+    state.curl = curl;
+    state.wanted = wanted;
+    state.contentType = contentType;
     char curlError[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -149,8 +189,19 @@ bool FetchUrl(const std::string& url, size_t maxBytes, std::string& content, std
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &state);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
+    if (wanted) {
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &ReadHeader);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, &state);
+    }
     CURLcode rc = curl_easy_perform(curl);
+    if (rc == CURLE_OK)
+        Decide(state);  // an answer without a body
     curl_easy_cleanup(curl);
+    if (state.refused) {
+        content.clear();
+        error.clear();
+        return false;
+    }
     if (rc == CURLE_OK)
         return true;
     content.clear();
@@ -161,6 +212,19 @@ bool FetchUrl(const std::string& url, size_t maxBytes, std::string& content, std
         error = "Cannot fetch \"" + url + "\": " +
                 (curlError[0] ? std::string(curlError) : std::string(curl_easy_strerror(rc)));
     return false;
+}
+
+}  // namespace
+
+bool FetchUrl(const std::string& url, size_t maxBytes, std::string& content, std::string& error) {
+    return Fetch(url, maxBytes, nullptr, nullptr, content, error);
+}
+
+bool FetchUrlOfType(const std::string& url, size_t maxBytes,
+                    const std::function<bool(const std::string&)>& wanted, std::string& contentType,
+                    std::string& content, std::string& error) {
+    contentType.clear();
+    return Fetch(url, maxBytes, &wanted, &contentType, content, error);
 }
 
 bool ReadXmlSource(const std::string& source, size_t maxBytes, std::string& content,

@@ -6,6 +6,7 @@
 #include "playlist/ListFormats.h"
 #include "support/Exception.h"
 #include "tests/TestSupport.h"
+#include "tests/platform/xml/LoopbackHttpServer.h"
 
 namespace {
 
@@ -93,6 +94,63 @@ TEST(ListFormats, WhatIsNotAListIsRefused) {
             EXPECT_EQ(e.Error(), HRESULT_BAD_FORMAT) << c.name;
         }
     }
+}
+
+// A URL without a playlist extension is a list when the server says so;
+// everything else (media, HLS streams) goes to the graph.
+TEST(ListFormats, UrlsAreListsByTheirContentType) {
+    vtest::CLoopbackHttpServer server;
+    ASSERT_TRUE(server.Started());
+    const std::string asf("\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8);
+    const struct {
+        const char* path;
+        const char* type;
+        std::string body;
+        std::vector<std::string> files;  // empty: opened as media
+    } cases[] = {
+        {"/radio",
+         "audio/x-mpegurl; charset=utf-8",
+         "#EXTM3U\n#EXTINF:5,One\nsub/one.mp3\n",
+         {"/sub/one.mp3"}},
+        {"/stations.php?id=3", "Audio/X-SCPLS", "[playlist]\nFile1=http://h/a\n", {"http://h/a"}},
+        {"/list",
+         "application/xspf+xml",
+         "<playlist xmlns=\"http://xspf.org/ns/0/\"><trackList><track><location>t.ogg"
+         "</location></track></trackList></playlist>",
+         {"/t.ogg"}},
+        {"/show", "video/x-ms-asf", "<ASX><Entry><Ref href=\"a.wmv\"/></Entry></ASX>", {"/a.wmv"}},
+        {"/movie", "video/x-ms-asf", asf, {}},
+        {"/song", "audio/mpeg", "ID3", {}},
+        {"/live",
+         "application/vnd.apple.mpegurl",
+         "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\ns1.ts\n",
+         {}},
+    };
+    for (const auto& c : cases)
+        server.Serve(c.path, c.body, c.type);
+    for (const auto& c : cases) {
+        const std::string url = server.BaseUrl() + c.path;
+        CListFormats::COpenProbe probe = CListFormats::Probe(url);
+        EXPECT_EQ(probe.isPlayList, !c.files.empty()) << c.path;
+        if (!probe.isPlayList)
+            continue;
+        CFakeHandler handler;
+        CPlayList list;
+        list.SetHandler(&handler);
+        CListFormats::Load(list, probe, url, "");
+        std::vector<std::string> files;
+        for (int i = 0; i < list.GetCount(); ++i)
+            files.push_back(list.GetClipFile(i));
+        for (std::string& file : files)
+            if (file.rfind(server.BaseUrl(), 0) == 0)
+                file.erase(0, server.BaseUrl().size());
+        EXPECT_EQ(files, c.files) << c.path;
+        // The list model alone dispatches the same way.
+        list.LoadFile(url, "");
+        EXPECT_EQ(list.GetCount(), static_cast<int>(c.files.size())) << c.path;
+    }
+    // Not there at all: media (the graph reports the failure).
+    EXPECT_FALSE(CListFormats::Probe(server.BaseUrl() + "/missing").isPlayList);
 }
 
 }  // namespace

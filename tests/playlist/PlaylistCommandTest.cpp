@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "tests/TestSupport.h"
 
 namespace {
@@ -79,6 +81,24 @@ TEST(PlaylistCommand, FailuresPrintTheErrorText) {
 
     EXPECT_EQ(vtest::RunVelotrax({"playlist"}).exitCode, 2);
     EXPECT_EQ(vtest::RunVelotrax({"playlist", "--bogus", "x"}).exitCode, 2);
+}
+
+// An HLS stream playlist opens as media through the graph, not as a list.
+TEST(PlaylistCommand, PlaysAnHlsStreamAsMedia) {
+    vtest::TempDir dir;
+    vtest::ProcessResult made = vtest::RunProcess(
+        {"gst-launch-1.0", "-q", "videotestsrc", "num-buffers=50", "!",
+         "video/x-raw,width=320,height=240,framerate=25/1", "!", "openh264enc", "!", "h264parse",
+         "!", "mpegtsmux", "!", "hlssink", "location=" + dir.File("seg%05d.ts"),
+         "playlist-location=" + dir.File("live.m3u8"), "target-duration=1", "max-files=0",
+         "playlist-length=0"});
+    if (!std::filesystem::exists(dir.File("live.m3u8")))
+        GTEST_SKIP() << "no HLS stream could be made: " << made.err;
+    vtest::ProcessResult r = vtest::RunVelotrax({"play", "--headless", dir.File("live.m3u8")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("open-done\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("play-end\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("playlist-changed"), std::string::npos) << r.out;
 }
 
 }  // namespace

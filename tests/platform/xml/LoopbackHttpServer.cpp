@@ -43,8 +43,10 @@ CLoopbackHttpServer::~CLoopbackHttpServer() {
             ::close(fd);
 }
 
-void CLoopbackHttpServer::Serve(const std::string& path, std::string body) {
+void CLoopbackHttpServer::Serve(const std::string& path, std::string body,
+                                std::string contentType) {
     m_bodies[path] = std::move(body);
+    m_types[path] = std::move(contentType);
     if (!m_thread.joinable() && m_listen >= 0)
         m_thread = std::thread([this] { Run(); });
 }
@@ -103,8 +105,9 @@ void CLoopbackHttpServer::Answer(int client) {
     std::string path = request.substr(start + 1, end - start - 1);
     std::string header;
     if (auto it = m_bodies.find(path); it != m_bodies.end()) {
-        header = "HTTP/1.1 200 OK\r\nContent-Type: video/x-ms-asf\r\nContent-Length: " +
-                 std::to_string(it->second.size()) + "\r\nConnection: close\r\n\r\n";
+        header = "HTTP/1.1 200 OK\r\nContent-Type: " + m_types[path] +
+                 "\r\nContent-Length: " + std::to_string(it->second.size()) +
+                 "\r\nConnection: close\r\n\r\n";
         if (SendAll(client, header.data(), header.size()))
             SendAll(client, it->second.data(), it->second.size());
     } else if (auto large = m_large.find(path); large != m_large.end()) {

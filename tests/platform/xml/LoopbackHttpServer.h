@@ -12,8 +12,9 @@ class CLoopbackHttpServer {
 public:
     CLoopbackHttpServer();
     ~CLoopbackHttpServer();
-    // Serves 'body' at 'path' ("/list.asx").
-    void Serve(const std::string& path, std::string body);
+    // Serves 'body' at 'path' ("/list.asx") with the given content type.
+    void Serve(const std::string& path, std::string body,
+               std::string contentType = "video/x-ms-asf");
     // Serves 'size' bytes of filler at 'path' without holding them in memory.
     void ServeLarge(const std::string& path, size_t size);
     // "http://127.0.0.1:PORT"
@@ -28,6 +29,7 @@ private:
     int m_port = 0;
     int m_wake[2] = {-1, -1};
     std::map<std::string, std::string> m_bodies;
+    std::map<std::string, std::string> m_types;
     std::map<std::string, size_t> m_large;
     std::thread m_thread;
 };
