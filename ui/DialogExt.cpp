@@ -33,8 +33,29 @@ public:
     }
     void SetInterval(int ms) { m_timer.setInterval(ms); }
 
+    // Updates every visible dialog, unless nothing happened since the last
+    // run; true when the updates ran.
+    bool RunIdleUpdates() {
+        if (!m_bChanged)
+            return false;
+        m_bChanged = false;
+        // What the updates themselves cause (enable, check) is no news.
+        m_bUpdating = true;
+        const auto dialogs = Dialogs().values();
+        for (CDialogExt* dialog : dialogs) {
+            if (Dialogs().contains(dialog) && dialog->isVisible())
+                ReportExceptions([dialog] { dialog->OnIdleUpdateCmdUI(); });
+        }
+        m_bUpdating = false;
+        return true;
+    }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        // Any event but the idle timer's own tick may have changed the state
+        // of a command (input, a posted notification, another timer...).
+        if (!m_bUpdating && watched != &m_timer)
+            m_bChanged = true;
         if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
             return false;
         if (!watched->isWidgetType())
@@ -61,17 +82,13 @@ private:
     CDialogHub() {
         qApp->installEventFilter(this);
         m_timer.setInterval(100);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [] {
-            const auto dialogs = Dialogs().values();
-            for (CDialogExt* dialog : dialogs) {
-                if (Dialogs().contains(dialog) && dialog->isVisible())
-                    ReportExceptions([dialog] { dialog->OnIdleUpdateCmdUI(); });
-            }
-        });
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { RunIdleUpdates(); });
         m_timer.start();
     }
 
     QTimer m_timer;
+    bool m_bChanged = true;
+    bool m_bUpdating = false;
     QEvent* m_lastEvent = nullptr;
     QPointer<QWidget> m_lastReceiver;
 };
@@ -203,6 +220,10 @@ void CDialogExt::SendIdleUpdateCmdUI(QWidget* root) {
     const auto dialogs = root->findChildren<CDialogExt*>();
     for (CDialogExt* dialog : dialogs)
         dialog->OnIdleUpdateCmdUI();
+}
+
+bool CDialogExt::RunIdleUpdates() {
+    return CDialogHub::Instance().RunIdleUpdates();
 }
 
 void CDialogExt::SetIdleUpdateInterval(int milliseconds) {

@@ -75,10 +75,14 @@ public:
     virtual void OnInitMenuPopup(QMenu* popup);
 
     // The idle update: the panels update their controls here; it reaches
-    // every visible dialog a short time after the last one.
+    // every visible dialog a short time after something happened.
     virtual void OnIdleUpdateCmdUI();
     // Runs OnIdleUpdateCmdUI on every dialog inside 'root' (itself included).
     static void SendIdleUpdateCmdUI(QWidget* root);
+    // One round of the idle updates (what the timer runs): every visible
+    // dialog, skipped while no event arrived since the last round. True when
+    // it ran.
+    static bool RunIdleUpdates();
     // The period of the idle updates in milliseconds (default 100).
     static void SetIdleUpdateInterval(int milliseconds);
 

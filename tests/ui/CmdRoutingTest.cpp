@@ -48,6 +48,11 @@ public:
         OnCommand(34146, [this] { m_log.push_back("rate50"); });
         OnUpdateCommand(34146, [](CCmdUI* ui) { ui->SetRadio(true); });
         OnCommand(32774, [this] { m_log.push_back("toggle"); });
+        OnUpdateCommand(32774, [this](CCmdUI* ui) { ui->Enable(m_bToggleEnabled); });
+    }
+    void OnIdleUpdateCmdUI() override {
+        ++m_nIdleUpdates;
+        CDialogExt::OnIdleUpdateCmdUI();
     }
     void CreateControls() override {
         resize(200, 60);
@@ -60,6 +65,8 @@ public:
     std::vector<std::string>& m_log;
     bool m_bPlayEnabled = true;
     bool m_bRunning = false;
+    bool m_bToggleEnabled = true;
+    int m_nIdleUpdates = 0;
     CNiftyButton* m_play = nullptr;
     QLineEdit* m_edit = nullptr;
 };
@@ -170,6 +177,12 @@ TEST(CmdRouting, DialogUpdatesControlsAndFiltersAccelerators) {
     QTest::keyClick(dialog.m_edit, Qt::Key_Space);
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(dialog.m_edit->text(), " ");
+    // A disabled command does not run through its key either.
+    dialog.m_bToggleEnabled = false;
+    dialog.m_play->setFocus();
+    QTest::keyClick(dialog.m_play, Qt::Key_Space);
+    EXPECT_TRUE(log.empty());
+    dialog.m_bToggleEnabled = true;
 
     // Ctrl+5 reaches the rate handler; a click on the disabled play command
     // through the router is dropped.
@@ -199,4 +212,27 @@ TEST(CmdRouting, DialogUpdatesControlsAndFiltersAccelerators) {
         EXPECT_EQ(action->isEnabled(), id == 34146) << id;
         EXPECT_EQ(action->isChecked(), id == 34146) << id;
     }
+}
+
+TEST(CmdRouting, IdleUpdatesOnlyAfterEventsAndTooltipsFromStrings) {
+    vtest::UiApp();
+    std::vector<std::string> log;
+    CTestDialog dialog(log);
+    ASSERT_TRUE(dialog.Create(nullptr, false));
+    dialog.show();
+    // Updating settles; with no event since, the next round is skipped.
+    for (int i = 0; i < 3 && CDialogExt::RunIdleUpdates(); ++i) {
+    }
+    const int rounds = dialog.m_nIdleUpdates;
+    EXPECT_GT(rounds, 0);
+    EXPECT_FALSE(CDialogExt::RunIdleUpdates());
+    QTest::mouseMove(dialog.m_edit);
+    EXPECT_TRUE(CDialogExt::RunIdleUpdates());
+    EXPECT_EQ(dialog.m_nIdleUpdates, rounds + 1);
+
+    // "status text\ntooltip": the tooltip is the part after the line break.
+    dialog.AddTool(1500, 34146);
+    EXPECT_EQ(dialog.m_play->toolTip().toStdString(), "Play Rate 50%");
+    dialog.AddTool(1500, 0);
+    EXPECT_TRUE(dialog.m_play->toolTip().isEmpty());
 }

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
+#include <QStyleOptionComboBox>
 #include <functional>
 
 #include "tests/ui/UiTest.h"
@@ -16,6 +17,7 @@
 #include "ui/NiftyButton.h"
 #include "ui/SliderExt.h"
 #include "ui/StaticVideo.h"
+#include "ui/TimelineCombo.h"
 
 namespace {
 
@@ -182,6 +184,38 @@ TEST(Render, PositionAndVideoControls) {
             EXPECT_GT(CountColor(Render(slider, dpr, enabled ? "" : "slider-disabled" + suffix),
                                  [&](QColor c) { return c.rgb() == mark; }),
                       40 * dpr);
+        }
+    }
+}
+
+TEST(Render, ClipListShowsItsWholeLabel) {
+    vtest::UiApp();
+    for (qreal dpr : {1.0, 2.0}) {
+        for (bool enabled : {true, false}) {
+            auto make = [&](const char* label) {
+                auto combo = std::make_unique<CTimelineCombo>();
+                combo->FillFromItems({{0, 10'000'000, 0, label}});
+                combo->resize(combo->sizeHint());
+                combo->setEnabled(enabled);
+                return combo;
+            };
+            auto combo = make("(03) clip3.avi");
+            const QString name = QStringLiteral("clips-%1-dpr%2")
+                                     .arg(enabled ? "enabled" : "disabled")
+                                     .arg(int(dpr));
+            const QImage shown = Render(*combo, dpr, name);
+            auto blank = make(" ");
+            blank->resize(combo->size());
+            // The label's ink ends before the drop-down arrow.
+            QStyleOptionComboBox option;
+            option.initFrom(combo.get());
+            const QRect arrow = combo->style()->subControlRect(
+                QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, combo.get());
+            int inkRight = -1;
+            EXPECT_GT(CountDiff(shown, Render(*blank, dpr, {}), combo->rect(), dpr, &inkRight),
+                      40 * dpr)
+                << name.toStdString();
+            EXPECT_LT(inkRight, arrow.left() * dpr) << name.toStdString();
         }
     }
 }
