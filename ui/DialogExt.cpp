@@ -135,6 +135,10 @@ bool CDialogExt::OnInitDialog() {
     // Panels (children) and resizable windows keep their controls in place.
     const bool resizable = !isWindow() || minimumSize() != maximumSize();
     if (resizable) {
+        // A window whose controls sit in a layout takes its laid-out size
+        // first: that size is the engine's reference and the minimum.
+        if (isWindow() && layout() && !testAttribute(Qt::WA_Resized))
+            adjustSize();
         m_flex.Attach(this, 0, 0);
         SetupLayout();
     }

@@ -232,10 +232,12 @@ CFileFinder::CCancelDlg::~CCancelDlg() = default;
 
 void CFileFinder::CCancelDlg::CreateControls() {
     auto* layout = new QGridLayout(this);
+    // A small dialog of one size; the folder text is shortened to fit it.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(new QLabel(QString::fromStdString(LoadResString(IDS_FIND_FOLDER_LABEL))), 0,
                       0);
     m_pFolder = AddControl(new QLabel(this), m_pFinder->m_nFolderCtrl);
-    m_pFolder->setMinimumWidth(360);
+    m_pFolder->setFixedWidth(std::max(360, m_pFolder->fontMetrics().averageCharWidth() * 50));
     layout->addWidget(m_pFolder, 0, 1);
     layout->addWidget(new QLabel(QString::fromStdString(LoadResString(IDS_FIND_COUNT_LABEL))), 1,
                       0);

@@ -134,6 +134,31 @@ TEST(FileFinder, DialogSearchCancelsAtOnce) {
     EXPECT_EQ(finder.Find(tree.dir.Path(), "*.avi", true), 3);
     EXPECT_EQ(tree.Rel(finder), (Names{"B.AVI", "a.avi", "sub/s1.avi"}));
 
+    // The dialog shows the count and the folder shortened in the middle.
+    std::string longRoot = tree.dir.Path();
+    for (int i = 0; i < 12; ++i)
+        longRoot += "/sub/..";
+    QString folderText, countText;
+    QSize size;
+    finder.m_folderObserver = [&](const std::string& folder) {
+        if (folder.find("/deep/") == std::string::npos || !folderText.isEmpty())
+            return;
+        CFileFinder::CCancelDlg* dialog = finder.GetDialog();
+        QMetaObject::invokeMethod(
+            dialog,
+            [&] {
+                folderText = dialog->FolderText();
+                countText = dialog->CountText();
+                size = dialog->size();
+            },
+            Qt::BlockingQueuedConnection);
+    };
+    EXPECT_EQ(finder.Find(longRoot, "*.avi", true), 7);
+    EXPECT_TRUE(folderText.endsWith("/sub/deep")) << folderText.toStdString();
+    EXPECT_TRUE(folderText.contains(QChar(0x2026))) << folderText.toStdString();
+    EXPECT_EQ(countText, "3");
+    EXPECT_LT(size.height(), 200);  // laid out, not a default-sized window
+
     // The user's Cancel ends the search too.
     finder.m_folderObserver = nullptr;
     QTimer::singleShot(0, [&] {

@@ -1,11 +1,14 @@
 // Flexible layout arithmetic and the file-name numbering routines.
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <string>
 
 #include "tests/ui/UiTest.h"
 #include "ui/CmdTarget.h"
+#include "ui/DialogExt.h"
 #include "ui/DocMgr.h"
 #include "ui/NSFlex.h"
 
@@ -68,6 +71,16 @@ TEST(NSFlex, RefusesMissingControlsAndSkipsDestroyedOnes) {
     window.show();
     window.resize(230, 100);
     EXPECT_EQ(b->geometry(), QRect(130, 5, 10, 10));
+}
+
+TEST(NSFlex, DialogWindowKeepsItsLaidOutSizeAsMinimum) {
+    vtest::UiApp();
+    CDialogExt dialog;
+    (new QVBoxLayout(&dialog))->addWidget(new QLabel(QStringLiteral("Files Found:")));
+    ASSERT_TRUE(dialog.Create(nullptr, false));
+    EXPECT_EQ(dialog.size(), dialog.sizeHint());
+    EXPECT_EQ(dialog.minimumSize(), dialog.size());
+    EXPECT_EQ(dialog.Flex().Constraints()->Reference(), dialog.size());
 }
 
 TEST(DocMgr, NumbersNames) {
