@@ -90,14 +90,7 @@ LONG DeleteTree(const std::string& subKey) {
         return ERROR_SUCCESS;
     if (rc != ERROR_SUCCESS)
         return rc;
-    std::vector<std::string> children;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD length = sizeof name;
-        if (RegEnumKeyEx(key, i, name, &length) != ERROR_SUCCESS)
-            break;
-        children.emplace_back(name, length);
-    }
+    const std::vector<std::string> children = RegSubKeyNames(key);
     RegCloseKey(key);
     for (const std::string& child : children)
         if (LONG r = DeleteTree(subKey + "\\" + child); r != ERROR_SUCCESS)

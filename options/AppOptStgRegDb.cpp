@@ -215,8 +215,8 @@ void CAppOptStgRegDb::EnumKeys(const std::string& section, std::vector<std::stri
     if (!key)
         return;
     CKeyCloser closer(key);
-    EnumNames(key, names,
-              [](HKEY k, DWORD i, char* buf, DWORD* len) { return RegEnumKeyEx(k, i, buf, len); });
+    for (std::string& name : RegSubKeyNames(key))
+        names.push_back(std::move(name));
 }
 
 void CAppOptStgRegDb::DeleteValue(const std::string& section, const std::string& name) {

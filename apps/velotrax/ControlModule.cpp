@@ -43,14 +43,7 @@ void PrintKey(FILE* out, const std::string& path) {
         std::string shown = nameLength ? "\"" + std::string(name, nameLength) + "\"" : "@";
         std::fprintf(out, "%s=\"%s\"\n", shown.c_str(), data.c_str());
     }
-    std::vector<std::string> children;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD length = sizeof name;
-        if (RegEnumKeyEx(key, i, name, &length) != ERROR_SUCCESS)
-            break;
-        children.emplace_back(name, length);
-    }
+    const std::vector<std::string> children = RegSubKeyNames(key);
     RegCloseKey(key);
     for (const std::string& child : children)
         PrintKey(out, path + "\\" + child);

@@ -896,6 +896,18 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, char* name, LPDWORD nameLength, LPDWORD
     return ERROR_SUCCESS;
 }
 
+std::vector<std::string> RegSubKeyNames(HKEY key) {
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        char name[256];  // key names are at most 255 bytes
+        DWORD length = sizeof name;
+        if (RegEnumKeyEx(key, index, name, &length) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
 LONG RegFlushKey(HKEY key) {
     CRegistryStore& store = CRegistryStore::Instance();
     CStoreLock lock(store);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/com/HResult.h"
 
@@ -88,6 +89,9 @@ LONG RegEnumValue(HKEY key, DWORD index, char* name, LPDWORD nameLength, LPDWORD
 LONG RegEnumKeyEx(HKEY key, DWORD index, char* name, LPDWORD nameLength, LPDWORD reserved = nullptr,
                   char* keyClass = nullptr, LPDWORD classLength = nullptr,
                   FILETIME* lastWriteTime = nullptr);
+// The names of a key's sub-keys in the store's order (empty when the key
+// cannot be enumerated).
+std::vector<std::string> RegSubKeyNames(HKEY key);
 // Saves the pending changes of the current user's keys to the user file.
 LONG RegFlushKey(HKEY key);
 
