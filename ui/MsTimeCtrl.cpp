@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QTimerEvent>
 #include <QWheelEvent>
 #include <clocale>
@@ -45,6 +47,20 @@ QString CMsTimeCtrl::Text() const {
         return QStringLiteral(" ");
     return QString::asprintf("%02d:%02d:%02d", m_hour, m_minute, m_second) + DecimalPoint() +
            FractionText(m_ms);
+}
+
+QSize CMsTimeCtrl::sizeHint() const {
+    ensurePolished();
+    const QFontMetrics metrics(lineEdit()->font());
+    // The full text (digits share one width in common fonts), the edit
+    // field's own margins and the caret.
+    const QString sample = QStringLiteral("00:00:00") + DecimalPoint() + QStringLiteral("00");
+    const QMargins margins = lineEdit()->textMargins();
+    const int width = metrics.horizontalAdvance(sample) + margins.left() + margins.right() + 8;
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    return style()->sizeFromContents(QStyle::CT_SpinBox, &option,
+                                     QSize(width, lineEdit()->sizeHint().height()), this);
 }
 
 bool CMsTimeCtrl::GetTime(int64_t& time) const {

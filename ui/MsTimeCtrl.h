@@ -56,6 +56,9 @@ public:
     void EndTyping();
 
     void stepBy(int steps) override;
+    // Room for "00:00:00.00" and the up-down buttons.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 Q_SIGNALS:
     // The user changed the time (DTN_DATETIMECHANGE).

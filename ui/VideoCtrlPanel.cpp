@@ -149,7 +149,7 @@ void CVideoCtrlPanel::CreateControls() {
         m_buttons[slot] = button;
     }
     m_time = AddControl(new CMsTimeCtrl(this), IDC_TIME);
-    m_time->setGeometry(timeLeft, kRow1, 120, kButton);
+    m_time->setGeometry(timeLeft, kRow1, std::max(120, m_time->sizeHint().width()), kButton);
     m_fileCombo = AddControl(new CAutoSizeCombo(this), IDC_FILE_COMBO);
     m_fileCombo->setEditable(true);
     m_fileCombo->setInsertPolicy(QComboBox::NoInsert);

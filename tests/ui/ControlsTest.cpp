@@ -1,8 +1,10 @@
 // The rules of the position and time controls and of the owner-drawn button.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QtTest/QTest>
 #include <string>
@@ -11,6 +13,7 @@
 #include "playlist/IPlayListInfo.h"
 #include "tests/ui/UiTest.h"
 #include "timeline/VaDES.h"
+#include "ui/AutoSizeCombo.h"
 #include "ui/CmdTarget.h"
 #include "ui/MsTimeCtrl.h"
 #include "ui/NiftyButton.h"
@@ -318,4 +321,21 @@ TEST(NiftyButton, DropDownZoneAndCheckState) {
     button.setFocus();
     QTest::keyClick(&button, Qt::Key_Space);
     EXPECT_EQ(clicked.count(), 2);
+}
+
+TEST(AutoSizeCombo, ListAsWideAsTheLongestEntryCappedAtTheScreen) {
+    vtest::UiApp();
+    CAutoSizeCombo combo;
+    combo.resize(80, 24);
+    const QString longest(60, QLatin1Char('W'));
+    combo.addItems({QStringLiteral("short"), longest});
+    const int text = combo.fontMetrics().horizontalAdvance(longest);
+    EXPECT_GT(combo.ComputeDroppedWidth(), text);
+    combo.showPopup();
+    EXPECT_TRUE(combo.IsDroppedDown());
+    EXPECT_GT(combo.view()->width(), text);
+    combo.hidePopup();
+    EXPECT_FALSE(combo.IsDroppedDown());
+    combo.addItem(QString(2000, QLatin1Char('W')));
+    EXPECT_LE(combo.ComputeDroppedWidth(), combo.screen()->availableGeometry().width());
 }

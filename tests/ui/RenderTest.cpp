@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QStyleOptionComboBox>
@@ -165,15 +166,23 @@ TEST(Render, PositionAndVideoControls) {
         EXPECT_EQ(strip.pixelColor(4, 4), CStaticVideo::BackgroundColor());
 
         for (bool enabled : {true, false}) {
-            CMsTimeCtrl field;
-            field.resize(120, 26);
-            field.SetTime(37'234'560'000);
-            field.setEnabled(enabled);
+            CMsTimeCtrl field, wide;
+            for (CMsTimeCtrl* f : {&field, &wide}) {
+                f->resize(field.sizeHint() + QSize(f == &wide ? 100 : 0, 0));
+                f->SetTime(37'234'560'000);
+                f->setEnabled(enabled);
+            }
             const QColor text = field.palette().color(
                 enabled ? QPalette::Active : QPalette::Disabled, QPalette::Text);
             const QImage time = Render(field, dpr, (enabled ? "time" : "time-disabled") + suffix);
             // The digits are drawn in the text colour of the state.
             EXPECT_GT(CountColor(time, [&](QColor c) { return c.rgb() == text.rgb(); }), 20 * dpr)
+                << enabled;
+            // At its own size the text is not clipped: its edit field shows
+            // it as a much wider field does (a text too long scrolls).
+            EXPECT_EQ(CountDiff(time, Render(wide, dpr, {}),
+                                field.findChild<QLineEdit*>()->geometry(), dpr),
+                      0)
                 << enabled;
             slider.setEnabled(enabled);
             slider.SetSelection(40, 80);
