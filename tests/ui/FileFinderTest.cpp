@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Exception.h"
 #include "tests/TestSupport.h"
 #include "tests/ui/UiTest.h"
 #include "ui/FileFinder.h"
@@ -158,6 +159,29 @@ TEST(FileFinder, DialogSearchCancelsAtOnce) {
     EXPECT_TRUE(folderText.contains(QChar(0x2026))) << folderText.toStdString();
     EXPECT_EQ(countText, "3");
     EXPECT_LT(size.height(), 200);  // laid out, not a default-sized window
+
+    // A failure in the search keeps what was found; the dialog stays until
+    // the user closes it.
+    bool stayed = false;
+    finder.m_folderObserver = [&](const std::string& folder) {
+        if (folder.find("/deep/") == std::string::npos)
+            return;
+        CFileFinder::CCancelDlg* dialog = finder.GetDialog();
+        auto whenDone = [&stayed, &finder, dialog] {
+            finder.DoneEvent().Wait(INFINITE);
+            finder.DoneEvent().Set();
+            // Runs after anything the worker posted before it finished.
+            auto check = [&stayed, dialog] {
+                stayed = dialog->isVisible();
+                dialog->reject();
+            };
+            QMetaObject::invokeMethod(dialog, check, Qt::QueuedConnection);
+        };
+        QMetaObject::invokeMethod(dialog, whenDone, Qt::QueuedConnection);
+        throw CResourceException();
+    };
+    EXPECT_EQ(finder.Find(tree.dir.Path(), "*.avi", true), 3);
+    EXPECT_TRUE(stayed);
 
     // The user's Cancel ends the search too.
     finder.m_folderObserver = nullptr;
