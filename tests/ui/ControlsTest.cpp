@@ -138,6 +138,16 @@ TEST(MsTimeCtrl, SetTimeRoundsToHundredths) {
     field.SetFrameDuration(1000);
     field.SetFrameDuration(0);
     EXPECT_EQ(field.GetStep(), 40);
+    // Without the focus a wheel or up-down turn moves the whole time by the
+    // step (across seconds); an empty field stays empty.
+    field.SetTime(59'900'000);
+    field.stepBy(1);
+    EXPECT_EQ(field.GetTime(), 60'300'000);
+    field.stepBy(-2);
+    EXPECT_EQ(field.GetTime(), 59'500'000);
+    field.SetTime(-1);
+    field.stepBy(1);
+    EXPECT_EQ(field.GetTime(), -1);
 }
 
 TEST(MsTimeCtrl, FractionTypingStepsAndBadText) {
