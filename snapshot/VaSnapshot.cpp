@@ -175,10 +175,10 @@ std::optional<CVaSnapshot::CChoice> CVaSnapshot::ChooseFile(const std::string& s
         m_lastImagePath = choice.path;
         m_lastImageType = choice.type;
     }
-    std::string chosenFolder = FolderPart(choice.path);
-    if (chosenFolder.empty() && !choice.path.empty() && choice.path[0] == '/')
-        chosenFolder = "/";
-    WriteString(optDir, chosenFolder);
+    // The chosen folder without its trailing separator, "/" for the root.
+    const size_t slash = choice.path.find_last_of("\\/");
+    WriteString(optDir, slash == std::string::npos ? std::string()
+                                                   : choice.path.substr(0, slash == 0 ? 1 : slash));
     const std::string lastExtension = ExtensionFromFileType(m_lastType);
     if (!lastExtension.empty())
         WriteString(optFileExt, lastExtension);

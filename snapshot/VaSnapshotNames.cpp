@@ -5,22 +5,12 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <string_view>
 #include <vector>
 
 #include "snapshot/VaSnapshot.h"
+#include "ui/DocMgr.h"
 
 namespace {
-
-constexpr std::string_view kOpeners = "([{";
-constexpr std::string_view kClosers = ")]}";
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
 
 std::string Lower(std::string text) {
     for (char& c : text)
@@ -28,69 +18,11 @@ std::string Lower(std::string text) {
     return text;
 }
 
-int MinimumDigits(int flags) {
-    switch (flags & 0xF0) {
-        case 0x10:
-            return 2;
-        case 0x20:
-            return 3;
-        default:
-            return 1;
-    }
-}
-
-// Where a counter sits at the end of a name.
-struct CCounter {
-    size_t cut = std::string::npos;  // the name is kept up to here
-    std::string digits;
-    char opener = 0;
-    char closer = 0;
-    bool Found() const { return cut != std::string::npos; }
-};
-
-CCounter FindCounter(const std::string& name, int flags) {
-    CCounter counter;
-    if (name.empty())
-        return counter;
-    const size_t closerAt = kClosers.find(name.back());
-    if (closerAt != std::string_view::npos) {
-        size_t start = name.size() - 1;
-        while (start > 0 && IsDigit(name[start - 1]))
-            --start;
-        if (start < name.size() - 1 && start > 0 && name[start - 1] == kOpeners[closerAt]) {
-            counter.cut = start - 1;
-            counter.digits = name.substr(start, name.size() - 1 - start);
-            counter.opener = kOpeners[closerAt];
-            counter.closer = name.back();
-            return counter;
-        }
-    }
-    if ((flags & 0x0F) == 0 && IsDigit(name.back())) {
-        size_t start = name.size();
-        while (start > 0 && IsDigit(name[start - 1]))
-            --start;
-        counter.cut = start;
-        counter.digits = name.substr(start);
-    }
-    return counter;
-}
-
-// Adds one to a decimal number written as text, of any length.
-std::string AddOne(std::string digits) {
-    for (size_t i = digits.size(); i-- > 0;) {
-        if (digits[i] != '9') {
-            ++digits[i];
-            return digits;
-        }
-        digits[i] = '0';
-    }
-    return "1" + digits;
-}
-
-std::string PadDigits(std::string digits, size_t width) {
-    if (digits.size() < width)
-        digits.insert(0, width - digits.size(), '0');
-    return digits;
+// The file-name numbering reads 0x30 as "at least two digits" as well as
+// "at least three"; here only 0x10 and 0x20 ask for more than one digit.
+unsigned NumberingFlags(int flags) {
+    const unsigned digits = unsigned(flags) & 0xF0;
+    return (unsigned(flags) & 0x0F) | (digits == 0x10 || digits == 0x20 ? digits : 0);
 }
 
 // Splits at the last '/': folder with its separator, and the file name.
@@ -145,41 +77,20 @@ std::string CVaSnapshot::SourceNameForMedia(const std::string& media) {
 }
 
 bool CVaSnapshot::MakeValidFileName(std::string& name) {
-    static constexpr std::string_view kForbidden = "\\/:*?\"<>|\b\r\n";
-    std::string result;
-    result.reserve(name.size());
-    for (char c : name) {
-        if (kForbidden.find(c) != std::string_view::npos)
-            continue;
-        if (result.empty() && IsSpace(c))
-            continue;
-        result.push_back(c);
-    }
-    while (!result.empty() && IsSpace(result.back()))
-        result.pop_back();
-    name = std::move(result);
-    return !name.empty();
+    return CDocMgr::MakeValidFileName(name);
 }
 
 std::string CVaSnapshot::IncrementNumberedName(const std::string& name, int flags) {
-    const size_t minimum = size_t(MinimumDigits(flags));
-    const CCounter counter = FindCounter(name, flags);
-    if (!counter.Found())
-        return name + " (" + PadDigits("2", minimum) + ")";
-    std::string next = PadDigits(AddOne(counter.digits), std::max(counter.digits.size(), minimum));
-    std::string result = name.substr(0, counter.cut);
-    if (counter.opener)
-        return result + counter.opener + next + counter.closer;
-    return result + next;
+    // The file-name numbering leaves an empty name as it is; here it gets
+    // the first counter like any name without one (" (002)").
+    std::string result = name.empty() ? std::string("x") : name;
+    CDocMgr::IncrementNumber(result, NumberingFlags(flags));
+    return name.empty() ? result.substr(1) : result;
 }
 
 std::string CVaSnapshot::StripNumberedName(const std::string& name, int flags) {
-    const CCounter counter = FindCounter(name, flags);
-    if (!counter.Found())
-        return name;
-    std::string result = name.substr(0, counter.cut);
-    while (!result.empty() && IsSpace(result.back()))
-        result.pop_back();
+    std::string result = name;
+    CDocMgr::StripNumber(result, NumberingFlags(flags));
     return result;
 }
 

@@ -28,6 +28,8 @@ TEST(SnapshotNames, IncrementAndStrip) {
         {"Snapshot", 0x10, "Snapshot (02)", "Snapshot"},
         {"A {99999999999999999999}", 0x21, "A {100000000000000000000}", "A"},
         {"(5)", 0x21, "(006)", ""},
+        {"", 0x21, " (002)", ""},
+        {"Clip", 0x30, "Clip (2)", "Clip"},  // only 0x10 and 0x20 ask for more digits
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CVaSnapshot::IncrementNumberedName(c.name, c.flags), c.incremented) << c.name;
