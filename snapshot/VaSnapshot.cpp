@@ -106,10 +106,6 @@ void CVaSnapshot::WriteString(EOption kind, const std::string& value) {
         Options().SetOption(it->second.section, it->second.key, CAppOpt(value));
 }
 
-void CVaSnapshot::OnNewFile() {
-    m_lastImagePath.clear();
-}
-
 bool CVaSnapshot::IsShiftDown() const {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return false;

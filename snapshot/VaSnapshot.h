@@ -54,12 +54,10 @@ public:
     // Chooses the file, takes the frame from 'ctx' and writes it; returns
     // the type written, or typeNone when the user cancelled the dialog.
     // 'sourceName' is the media file's path (for a URL its last path
-    // segment, decoded, see SourceNameForMedia).
+    // segment, decoded, see SourceNameForMedia). Automatic naming goes on
+    // from the last generated path for the life of the object, also after
+    // another video was opened.
     int SaveSnapshot(CPlayCtx* ctx, const std::string& sourceName);
-    // A new video was opened: automatic naming starts again from the new
-    // video's name instead of continuing the last generated path.
-    void OnNewFile();
-
     // The path and type of the last still image (dialog or automatic naming).
     const std::string& GetLastImagePath() const { return m_lastImagePath; }
     int GetLastImageType() const { return m_lastImageType; }

@@ -395,7 +395,6 @@ bool CVideoPanel::OpenFileImpl(const std::string& name, bool reopen,
         if (hadSelection && selStart <= selStop)
             m_ctx.SetSelection(selStart, selStop);
         m_clipListTick = -1;
-        m_snapshot.OnNewFile();
         if (wasRunning)
             m_ctx.Run();
     } catch (...) {

@@ -98,11 +98,14 @@ TEST_F(SnapshotTest, AutomaticNamingCountsOnInTheMediaFolder) {
     EXPECT_TRUE(snap.m_dialogPaths.empty());
     QImage written(QString::fromStdString(dir.File("Clip.jpg")));
     EXPECT_EQ(written.size(), QSize(32, 16));
-    // A new video starts from its own name; dots in it belong to the name.
-    snap.OnNewFile();
+    // Another video goes on from the last generated path, in the new type.
     Set("FileExt", "bmp");
     snap.SaveSnapshot(nullptr, dir.File("Take.2.mkv"));
-    EXPECT_EQ(snap.GetLastImagePath(), dir.File("Take.2.bmp"));
+    EXPECT_EQ(snap.GetLastImagePath(), dir.File("Clip (003).bmp"));
+    // A new writer starts from the video's name; dots in it belong to the name.
+    CTestSnapshot fresh(&options);
+    fresh.SaveSnapshot(nullptr, dir.File("Take.2.mkv"));
+    EXPECT_EQ(fresh.GetLastImagePath(), dir.File("Take.2.bmp"));
 }
 
 TEST_F(SnapshotTest, TheDialogIsShownWhenNoNameCanBeFormedOrShiftIsHeld) {
