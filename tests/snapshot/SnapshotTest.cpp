@@ -10,6 +10,7 @@
 #include <map>
 
 #include "options/AppOptions.h"
+#include "platform/imaging/ImageFile.h"
 #include "snapshot/VaSnapshot.h"
 #include "snapshot/VaSnapshotExtFileDlg.h"
 #include "support/Exception.h"
@@ -142,6 +143,20 @@ TEST_F(SnapshotTest, NoFrameIsAnErrorAndWritesNothing) {
         EXPECT_EQ(e.Text(), "Could not retrieve the current video frame.");
     }
     EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(SnapshotTest, TheQualityOptionReachesTheEncoderUnchanged) {
+    Set("AutoFile", true);
+    Set("FileExt", "jpg");
+    for (int quality : {-1, 0, 100}) {  // -1: nothing stored, the writer's 30
+        if (quality >= 0)
+            Set("ImgQuality", int32_t(quality));
+        snap.SaveSnapshot(nullptr, dir.File("Q.avi"));
+        const auto expected = imaging::EncodeJpeg(snap.m_frame, quality < 0 ? 30 : quality);
+        EXPECT_EQ(vtest::ReadFile(snap.GetLastImagePath()),
+                  std::string(expected.begin(), expected.end()))
+            << quality;
+    }
 }
 
 struct SnapshotDialogTest : testing::Test {
