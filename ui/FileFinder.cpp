@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGridLayout>
@@ -106,7 +107,9 @@ int CFileFinder::Find(const std::string& folderIn, const std::string& patternTex
     else
         folder.back() = '/';
 
-    if (!recursive || m_nTemplate == 0 || !QCoreApplication::instance()) {
+    // The dialog needs a widget application (a console program has none).
+    if (!recursive || m_nTemplate == 0 ||
+        !qobject_cast<QApplication*>(QCoreApplication::instance())) {
         Search(folder, patterns, recursive, nullptr);
         return GetSize();
     }
