@@ -220,15 +220,19 @@ TEST(CmdRouting, IdleUpdatesOnlyAfterEventsAndTooltipsFromStrings) {
     CTestDialog dialog(log);
     ASSERT_TRUE(dialog.Create(nullptr, false));
     dialog.show();
+    // The rounds run here only, not from the timer.
+    CDialogExt::SetIdleUpdateInterval(24 * 3600 * 1000);
     // Updating settles; with no event since, the next round is skipped.
     for (int i = 0; i < 3 && CDialogExt::RunIdleUpdates(); ++i) {
     }
     const int rounds = dialog.m_nIdleUpdates;
     EXPECT_GT(rounds, 0);
     EXPECT_FALSE(CDialogExt::RunIdleUpdates());
-    QTest::mouseMove(dialog.m_edit);
+    QEvent poke(QEvent::User);
+    QApplication::sendEvent(dialog.m_edit, &poke);
     EXPECT_TRUE(CDialogExt::RunIdleUpdates());
     EXPECT_EQ(dialog.m_nIdleUpdates, rounds + 1);
+    CDialogExt::SetIdleUpdateInterval(100);
 
     // "status text\ntooltip": the tooltip is the part after the line break.
     dialog.AddTool(1500, 34146);
