@@ -707,9 +707,14 @@ HRESULT CDeInterlace::ProduceFrame(DWORD fieldIndex, IMediaSample* pIn) {
     out->SetPreroll(pIn->IsPreroll() == S_OK);
     out->SetDiscontinuity(pIn->IsDiscontinuity() == S_OK);
     const LONG length = pIn->GetActualDataLength();
-    if (out->GetSize() < length)
+    // A decoder's own frame may hold more than the picture (padded lines,
+    // planes further apart); the output holds it in the default layout.
+    LONG outLength = length;
+    if (inHeader && inHeader->biSizeImage > 0 && length > LONG(inHeader->biSizeImage))
+        outLength = std::min(length, out->GetSize());
+    if (out->GetSize() < outLength)
         return E_OUTOFMEMORY;
-    out->SetActualDataLength(length);
+    out->SetActualDataLength(outLength);
     if (!mediaTimesSet) {
         LONGLONG mStart, mStop;
         if (pIn->GetMediaTime(&mStart, &mStop) == S_OK)

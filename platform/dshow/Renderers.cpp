@@ -315,9 +315,16 @@ static void PutRect(const RECT& r, LONG* left, LONG* top, LONG* width, LONG* hei
 HRESULT CVideoRendererFilter::SetSourcePosition(LONG left, LONG top, LONG width, LONG height) {
     if (width <= 0 || height <= 0 || left < 0 || top < 0)
         return E_INVALIDARG;
-    std::lock_guard guard(m_lock);
-    m_source = RECT{left, top, left + width, top + height};
-    m_defaultSource = false;
+    // The part shown lies inside the video once its size is known.
+    LONG w = 0, h = 0;
+    if (NativeSize(w, h) && (left > w - width || top > h - height))
+        return E_INVALIDARG;
+    {
+        std::lock_guard guard(m_lock);
+        m_source = RECT{left, top, left + width, top + height};
+        m_defaultSource = false;
+    }
+    SyncWindow();
     return S_OK;
 }
 
@@ -333,17 +340,23 @@ HRESULT CVideoRendererFilter::GetSourcePosition(LONG* pLeft, LONG* pTop, LONG* p
 }
 
 HRESULT CVideoRendererFilter::SetDefaultSourcePosition() {
-    std::lock_guard guard(m_lock);
-    m_defaultSource = true;
+    {
+        std::lock_guard guard(m_lock);
+        m_defaultSource = true;
+    }
+    SyncWindow();
     return S_OK;
 }
 
 HRESULT CVideoRendererFilter::SetDestinationPosition(LONG left, LONG top, LONG width, LONG height) {
     if (width <= 0 || height <= 0)
         return E_INVALIDARG;
-    std::lock_guard guard(m_lock);
-    m_destination = RECT{left, top, left + width, top + height};
-    m_defaultDestination = false;
+    {
+        std::lock_guard guard(m_lock);
+        m_destination = RECT{left, top, left + width, top + height};
+        m_defaultDestination = false;
+    }
+    SyncWindow();
     return S_OK;
 }
 
@@ -359,8 +372,11 @@ HRESULT CVideoRendererFilter::GetDestinationPosition(LONG* pLeft, LONG* pTop, LO
 }
 
 HRESULT CVideoRendererFilter::SetDefaultDestinationPosition() {
-    std::lock_guard guard(m_lock);
-    m_defaultDestination = true;
+    {
+        std::lock_guard guard(m_lock);
+        m_defaultDestination = true;
+    }
+    SyncWindow();
     return S_OK;
 }
 
@@ -708,6 +724,7 @@ void CVideoRendererFilter::ApplyWindowState() {
     int foreground;
     RECT r;
     std::string caption;
+    QRect source, destination;
     {
         std::lock_guard guard(m_lock);
         owner = m_owner;
@@ -718,6 +735,14 @@ void CVideoRendererFilter::ApplyWindowState() {
         foreground = std::exchange(m_foreground, 0);
         r = m_windowPlaced ? m_window : RECT{0, 0, w, h};
         caption = m_caption;
+        // Empty rectangles: the whole frame, the whole window.
+        if (!m_defaultSource)
+            source = QRect(m_source.left, m_source.top, m_source.right - m_source.left,
+                           m_source.bottom - m_source.top);
+        if (!m_defaultDestination)
+            destination = QRect(m_destination.left, m_destination.top,
+                                m_destination.right - m_destination.left,
+                                m_destination.bottom - m_destination.top);
     }
     QWidget* ownerWidget = qobject_cast<QWidget*>(owner.data());
     CVideoWindow* window = m_widget.data();
@@ -744,6 +769,7 @@ void CVideoRendererFilter::ApplyWindowState() {
         window->setVisible(visible);
     }
     window->SetDrain(drain.data());
+    window->SetPlacement(source, destination);
     window->setWindowTitle(QString::fromStdString(caption));
     if (cursorHidden)
         window->setCursor(Qt::BlankCursor);

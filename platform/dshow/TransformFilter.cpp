@@ -55,9 +55,12 @@ gboolean SinkQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
     CTransformFilter* f = FilterOf(parent);
     if (f && Guarded(parent, false, [&] { return f->OnSinkQuery(query); }))
         return TRUE;
-    // Our output is not our input: upstream allocates for itself.
-    if (GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION)
-        return FALSE;
+    // Our output is not our input: upstream allocates for itself, and may
+    // hand over the frames it decoded into, read through their video meta.
+    if (GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION) {
+        gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+        return TRUE;
+    }
     if (GST_QUERY_TYPE(query) == GST_QUERY_CAPS || GST_QUERY_TYPE(query) == GST_QUERY_ACCEPT_CAPS)
         return FALSE;
     return gst_pad_query_default(pad, parent, query);

@@ -76,11 +76,20 @@ void CVideoFrameConverter::Drop() {
 }
 
 bool CVideoFrameConverter::Convert(GstSample* sample, GstVideoFormat format, int width, int height,
-                                   uint8_t* dst, int stride, bool scaleQuality, bool bottomUp) {
+                                   uint8_t* dst, int stride, bool scaleQuality, bool bottomUp,
+                                   const GstVideoRectangle* crop) {
     GstVideoInfo in;
     GstBuffer* buffer = sample ? gst_sample_get_buffer(sample) : nullptr;
     if (!buffer || !vavideo::SampleInfo(sample, in) || width < 1 || height < 1 || !dst)
         return false;
+    const int frameWidth = GST_VIDEO_INFO_WIDTH(&in), frameHeight = GST_VIDEO_INFO_HEIGHT(&in);
+    GstVideoRectangle part{0, 0, frameWidth, frameHeight};
+    if (crop) {
+        if (crop->x < 0 || crop->y < 0 || crop->w < 1 || crop->h < 1 ||
+            crop->x > frameWidth - crop->w || crop->y > frameHeight - crop->h)
+            return false;
+        part = *crop;
+    }
     GstVideoInfo out;
     gst_video_info_init(&out);
     if (!gst_video_info_set_format(&out, format, guint(width), guint(height)))
@@ -94,7 +103,9 @@ bool CVideoFrameConverter::Convert(GstSample* sample, GstVideoFormat format, int
     GST_VIDEO_INFO_FPS_N(&out) = GST_VIDEO_INFO_FPS_N(&in);
     GST_VIDEO_INFO_FPS_D(&out) = GST_VIDEO_INFO_FPS_D(&in);
     GST_VIDEO_INFO_INTERLACE_MODE(&out) = GST_VIDEO_INFO_INTERLACE_MODE(&in);
-    if (!m_converter || !gst_video_info_is_equal(&in, &m_in) ||
+    const bool samePart =
+        part.x == m_crop.x && part.y == m_crop.y && part.w == m_crop.w && part.h == m_crop.h;
+    if (!m_converter || !samePart || !gst_video_info_is_equal(&in, &m_in) ||
         !gst_video_info_is_equal(&out, &m_out)) {
         Drop();
         // One thread: the machine's other cores decode. No dithering: the
@@ -105,12 +116,15 @@ bool CVideoFrameConverter::Convert(GstSample* sample, GstVideoFormat format, int
             GST_VIDEO_DITHER_NONE, GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD,
             GST_TYPE_VIDEO_RESAMPLER_METHOD,
             scaleQuality ? GST_VIDEO_RESAMPLER_METHOD_CUBIC : GST_VIDEO_RESAMPLER_METHOD_LINEAR,
-            nullptr);
+            GST_VIDEO_CONVERTER_OPT_SRC_X, G_TYPE_INT, part.x, GST_VIDEO_CONVERTER_OPT_SRC_Y,
+            G_TYPE_INT, part.y, GST_VIDEO_CONVERTER_OPT_SRC_WIDTH, G_TYPE_INT, part.w,
+            GST_VIDEO_CONVERTER_OPT_SRC_HEIGHT, G_TYPE_INT, part.h, nullptr);
         m_converter = gst_video_converter_new(&in, &out, config);
         if (!m_converter)
             return false;
         m_in = in;
         m_out = out;
+        m_crop = part;
     }
     GstVideoFrame src;
     if (!gst_video_frame_map(&src, &in, buffer, GST_MAP_READ))

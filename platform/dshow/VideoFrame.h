@@ -62,14 +62,18 @@ public:
     // bytes; bottom-up, the first row at the end, when 'bottomUp') as
     // 'format' at width x height. 'scaleQuality': true for the sharper
     // (slower) resampling. False when the sample cannot be read.
+    // 'crop', when given, is the part of the frame converted (in frame
+    // pixels, inside the frame); else the whole frame.
     bool Convert(GstSample* sample, GstVideoFormat format, int width, int height, uint8_t* dst,
-                 int stride, bool scaleQuality = false, bool bottomUp = false);
+                 int stride, bool scaleQuality = false, bool bottomUp = false,
+                 const GstVideoRectangle* crop = nullptr);
 
 private:
     void Drop();
     GstVideoConverter* m_converter = nullptr;
     GstVideoInfo m_in{};
     GstVideoInfo m_out{};
+    GstVideoRectangle m_crop{0, 0, 0, 0};
 };
 
 namespace vavideo {

@@ -13,6 +13,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QWheelEvent>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -40,23 +41,34 @@ protected:
     void paintEvent(QPaintEvent* event) override {
         QPainter painter(this);
         GstSample* sample = m_window->Store()->Get();
-        const int w = width(), h = height();
+        GstVideoInfo info;
+        QRect source, target;
+        const bool placed =
+            sample && vavideo::SampleInfo(sample, info) &&
+            m_window->Place(QSize(GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)),
+                            size(), source, target);
+        const GstVideoRectangle crop{source.x(), source.y(), source.width(), source.height()};
+        const int w = target.width(), h = target.height();
         bool drawn = false;
-        if (sample && w > 0 && h > 0) {
+        if (placed) {
+            // The window around the picture.
+            const QRegion around = QRegion(rect()).subtracted(target);
+            for (const QRect& r : around)
+                painter.fillRect(r, Qt::black);
             // One conversion per painted frame: straight into the window's
             // backing store where the painter draws into a plain 32-bit
             // image at a whole-pixel offset and the whole surface is
             // repainted, else into an image that is then drawn.
-            if (QImage* target = DirectTarget(painter, *event)) {
-                const QPoint at = painter.deviceTransform().map(QPoint(0, 0));
+            if (QImage* image = DirectTarget(painter, *event)) {
+                const QPoint at = painter.deviceTransform().map(target.topLeft());
                 // Opaque pixels: alpha 255 is the same premultiplied or not.
-                const GstVideoFormat format = target->format() == QImage::Format_RGB32
+                const GstVideoFormat format = image->format() == QImage::Format_RGB32
                                                   ? GST_VIDEO_FORMAT_BGRx
                                                   : GST_VIDEO_FORMAT_BGRA;
                 drawn = m_direct.Convert(
                     sample, format, w, h,
-                    target->bits() + qsizetype(at.y()) * target->bytesPerLine() + at.x() * 4,
-                    int(target->bytesPerLine()));
+                    image->bits() + qsizetype(at.y()) * image->bytesPerLine() + at.x() * 4,
+                    int(image->bytesPerLine()), false, false, &crop);
                 if (drawn) {
                     gst_sample_unref(sample);
                     m_window->CountPainted();
@@ -66,12 +78,12 @@ protected:
             if (m_image.size() != QSize(w, h))
                 m_image = QImage(w, h, QImage::Format_RGB32);
             drawn = m_converter.Convert(sample, GST_VIDEO_FORMAT_BGRx, w, h, m_image.bits(),
-                                        int(m_image.bytesPerLine()));
+                                        int(m_image.bytesPerLine()), false, false, &crop);
         }
         if (sample)
             gst_sample_unref(sample);
         if (drawn) {
-            painter.drawImage(0, 0, m_image);
+            painter.drawImage(target.topLeft(), m_image);
             m_window->CountPainted();
         } else {
             painter.fillRect(rect(), Qt::black);
@@ -179,9 +191,10 @@ protected:
             return;
         bool ok = m_program && Upload(sample);
         gst_sample_unref(sample);
-        if (!ok)
+        QRect source, target;
+        if (!ok || !m_window->Place(m_frameSize, size(), source, target))
             return;
-        Draw();
+        Draw(source, target);
         m_window->CountPainted();
     }
 
@@ -268,6 +281,7 @@ private:
             return true;
         const GstVideoFormat format = GST_VIDEO_INFO_FORMAT(&info);
         const int w = GST_VIDEO_INFO_WIDTH(&info), h = GST_VIDEO_INFO_HEIGHT(&info);
+        m_frameSize = QSize(w, h);
         GstVideoFrame frame;
         switch (format) {
             case GST_VIDEO_FORMAT_I420:
@@ -328,10 +342,18 @@ private:
         return true;
     }
 
-    void Draw() {
-        static const GLfloat quad[] = {-1, -1, 0, 1, 1, -1, 1, 1, -1, 1, 0, 0, 1, 1, 1, 0};
+    // Draws the source part of the frame's textures into the target part
+    // of the surface (GL counts rows from the bottom).
+    void Draw(const QRect& source, const QRect& target) {
+        const GLfloat u0 = GLfloat(source.x()) / GLfloat(m_frameSize.width());
+        const GLfloat u1 = GLfloat(source.x() + source.width()) / GLfloat(m_frameSize.width());
+        const GLfloat v0 = GLfloat(source.y()) / GLfloat(m_frameSize.height());
+        const GLfloat v1 = GLfloat(source.y() + source.height()) / GLfloat(m_frameSize.height());
+        const GLfloat quad[] = {-1, -1, u0, v1, 1, -1, u1, v1, -1, 1, u0, v0, 1, 1, u1, v0};
         const qreal ratio = devicePixelRatioF();
-        glViewport(0, 0, GLsizei(width() * ratio), GLsizei(height() * ratio));
+        glViewport(GLint(target.x() * ratio),
+                   GLint((height() - target.y() - target.height()) * ratio),
+                   GLsizei(target.width() * ratio), GLsizei(target.height() * ratio));
         glUseProgram(m_program);
         for (int t = 0; t < 3; ++t) {
             glActiveTexture(GL_TEXTURE0 + t);
@@ -363,6 +385,7 @@ private:
     // The buffer whose planes the textures hold (compared, never dereferenced).
     const GstBuffer* m_uploaded = nullptr;
     int m_kind = 0;
+    QSize m_frameSize;
     float m_matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     float m_offset[3] = {0, 0, 0};
     CVideoFrameConverter m_converter;
@@ -445,6 +468,44 @@ CVideoWindow::CVideoWindow(std::shared_ptr<CVideoFrameStore> store, QWidget* par
 
 CVideoWindow::~CVideoWindow() {
     m_store->SetListener(nullptr);
+}
+
+void CVideoWindow::SetPlacement(const QRect& source, const QRect& destination) {
+    if (source == m_source && destination == m_destination)
+        return;
+    m_source = source;
+    m_destination = destination;
+    m_surface->update();
+}
+
+bool CVideoWindow::Place(const QSize& frame, const QSize& surface, QRect& source,
+                         QRect& destination) const {
+    const QRect whole(QPoint(0, 0), frame);
+    source = m_source.isEmpty() ? whole : m_source.intersected(whole);
+    destination = m_destination.isEmpty() ? QRect(QPoint(0, 0), surface) : m_destination;
+    const QRect shown = destination.intersected(QRect(QPoint(0, 0), surface));
+    if (source.isEmpty() || shown.isEmpty())
+        return false;
+    if (shown != destination) {
+        // The source loses the share of the destination outside the window.
+        auto cut = [](int from, int length, int destFrom, int destLength, int shownFrom,
+                      int shownLength, int& outFrom, int& outLength) {
+            const double scale = double(length) / double(destLength);
+            const int first = from + int(double(shownFrom - destFrom) * scale);
+            const int last =
+                from + int(std::ceil(double(shownFrom + shownLength - destFrom) * scale));
+            outFrom = first;
+            outLength = std::max(1, std::min(last, from + length) - first);
+        };
+        int x, w, y, h;
+        cut(source.x(), source.width(), destination.x(), destination.width(), shown.x(),
+            shown.width(), x, w);
+        cut(source.y(), source.height(), destination.y(), destination.height(), shown.y(),
+            shown.height(), y, h);
+        source = QRect(x, y, w, h);
+        destination = shown;
+    }
+    return true;
 }
 
 void CVideoWindow::resizeEvent(QResizeEvent* event) {

@@ -36,6 +36,16 @@ public:
         m_fullScreenLost = std::move(callback);
     }
 
+    // The part of the frame shown (in frame pixels) and where in the window
+    // it goes (in window pixels), scaled from one to the other; an empty
+    // rectangle stands for the whole frame or the whole window. The window
+    // around the destination stays black.
+    void SetPlacement(const QRect& source, const QRect& destination);
+    // The placement for a frame and surface of these sizes: the source
+    // inside the frame, the destination cut to the surface with the source
+    // cut alike. False when nothing of the frame is to be seen.
+    bool Place(const QSize& frame, const QSize& surface, QRect& source, QRect& destination) const;
+
     // Frames painted since the window was made.
     uint64_t FramesPainted() const { return m_painted.load(); }
     void CountPainted() { ++m_painted; }
@@ -56,6 +66,8 @@ private:
     std::shared_ptr<CVideoFrameStore> m_store;
     QWidget* m_surface = nullptr;
     bool m_openGL = false;
+    QRect m_source;
+    QRect m_destination;
     QPointer<QObject> m_drain;
     std::atomic<uint64_t> m_painted{0};
     bool m_fullScreen = false;

@@ -11,6 +11,7 @@
 #include <QOpenGLWidget>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/dshow/GstSupport.h"
@@ -81,6 +82,16 @@ TEST(VideoWindow, ShowsTheDecodersFrameUnconvertedInItsOwner) {
     EXPECT_LT(qGreen(shot.pixel(200, 240)), 50);
     EXPECT_EQ(testmedia::FrameNumberFromRow(shot.constScanLine(240), 640, 4), 0);
 
+    // The source rectangle picks the part shown: the right half holds no bar.
+    CComPtr<IBasicVideo> basic(renderer.Get());
+    EXPECT_EQ(E_INVALIDARG, basic->SetSourcePosition(200, 0, 160, 240));
+    ASSERT_EQ(S_OK, basic->SetSourcePosition(160, 0, 160, 240));
+    Pump();
+    EXPECT_LT(qGreen(widget->grab().toImage().pixel(1, 240)), 50);
+    ASSERT_EQ(S_OK, basic->SetDefaultSourcePosition());
+    Pump();
+    EXPECT_GT(qGreen(widget->grab().toImage().pixel(1, 240)), 200);
+
     // Input on the video goes to the drain.
     QKeyEvent key(QEvent::KeyPress, Qt::Key_F, Qt::NoModifier, QStringLiteral("f"));
     QCoreApplication::sendEvent(widget, &key);
@@ -90,6 +101,56 @@ TEST(VideoWindow, ShowsTheDecodersFrameUnconvertedInItsOwner) {
     ASSERT_EQ(S_OK, window->put_Owner(nullptr));
     EXPECT_TRUE(widget->isWindow());
     g.control->Stop();
+}
+
+// Source and destination rectangles on a 64x32 frame, red left half and
+// blue right half, in a 64x32 window: what each column of the window shows.
+TEST(VideoWindow, PaintsTheSourceRectangleScaledIntoTheDestination) {
+    App();
+    vagst::EnsureInit();
+    auto store = std::make_shared<CVideoFrameStore>();
+    CVideoWindow window(store);
+    window.resize(64, 32);
+    GstCaps* caps = gst_caps_from_string("video/x-raw,format=BGRx,width=64,height=32");
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, 64 * 32 * 4, nullptr);
+    GstMapInfo map;
+    ASSERT_TRUE(gst_buffer_map(buffer, &map, GST_MAP_WRITE));
+    for (int i = 0; i < 64 * 32; ++i) {
+        const bool left = i % 64 < 32;
+        const uint8_t bgrx[4] = {uint8_t(left ? 0 : 255), 0, uint8_t(left ? 255 : 0), 255};
+        std::memcpy(map.data + 4 * i, bgrx, 4);
+    }
+    gst_buffer_unmap(buffer, &map);
+    store->Put(gst_sample_new(buffer, caps, nullptr, nullptr));
+    gst_buffer_unref(buffer);
+    gst_caps_unref(caps);
+    // R red, B blue, K black at window columns 4, 28, 36 and 60.
+    const struct {
+        QRect source, destination;
+        const char* expected;
+    } cases[] = {
+        {QRect(), QRect(), "RRBB"},
+        {QRect(32, 0, 32, 32), QRect(), "BBBB"},
+        {QRect(0, 0, 32, 32), QRect(32, 0, 32, 32), "KKRR"},
+        {QRect(), QRect(32, 0, 32, 32), "KKRB"},
+        {QRect(), QRect(32, 0, 64, 32), "KKRR"},   // partly outside the window
+        {QRect(), QRect(-32, 0, 64, 32), "BBKK"},  // the other side
+        {QRect(16, 8, 32, 16), QRect(), "RRBB"},
+        {QRect(), QRect(100, 0, 10, 10), "KKKK"},  // nothing inside
+    };
+    for (const auto& c : cases) {
+        window.SetPlacement(c.source, c.destination);
+        const QImage shot = window.grab().toImage();
+        std::string seen;
+        for (int x : {4, 28, 36, 60}) {
+            const QRgb p = shot.pixel(x, 16);
+            seen += qRed(p) > 200 && qBlue(p) < 60   ? 'R'
+                    : qBlue(p) > 200 && qRed(p) < 60 ? 'B'
+                    : qRed(p) < 30 && qBlue(p) < 30  ? 'K'
+                                                     : '?';
+        }
+        EXPECT_EQ(seen, c.expected) << c.source.x() << "," << c.destination.x();
+    }
 }
 
 // Frames that arrive before the window painted the last one replace it: the
