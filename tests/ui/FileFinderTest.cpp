@@ -119,6 +119,7 @@ TEST(FileFinder, DialogSearchCancelsAtOnce) {
     direct.m_folderObserver = [&](const std::string&) {
         dialogSeen |= direct.GetDialog() != nullptr;
     };
+    direct.CancelEvent().Set();
     EXPECT_EQ(direct.Find(tree.dir.Path(), "*.avi", false), 2);
     EXPECT_FALSE(dialogSeen);
 
