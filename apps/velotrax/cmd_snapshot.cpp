@@ -11,6 +11,7 @@
 #include "apps/velotrax/Command.h"
 #include "options/AppOptStgRegDb.h"
 #include "options/AppOptions.h"
+#include "options/OptionCatalogue.h"
 #include "playback/PlayCtx.h"
 #include "snapshot/VaSnapshot.h"
 #include "support/Exception.h"
@@ -134,6 +135,12 @@ std::optional<int> ParseOptions(int argc, char** argv, COptions& o) {
     return std::nullopt;
 }
 
+// A setting of the player window as the user left it, else its default.
+CAppOpt Setting(CAppOptions& options, int id) {
+    const COptionInfo* info = FindOptionInfoById(id);
+    return info ? options.GetOption(info->section, info->name, info->Default()) : CAppOpt();
+}
+
 // Waits until the graph shows its frame (the pause or the seek has completed).
 void WaitForFrame(CPlayCtx& ctx) {
     IMediaControl* control = ctx.GetGraph()->GetMediaControl();
@@ -173,10 +180,13 @@ int RunSnapshot(int argc, char** argv) {
     int status = kExitFailure;
     try {
         ctx.Create(&notify);
+        // The picture aspect is applied as in the player window: the
+        // still picture is stretched to it when aspect correction is on.
+        ctx.SetPreserveAspectRatio(Setting(options, optIdVMRAspectRatio).GetBool());
         if (o.deinterlace >= 0) {
-            ctx.SetDeinterlaceSettings(
-                o.deinterlace, options.GetOption("DeInterlace", "Interpolate", int32_t(1)).GetInt(),
-                options.GetOption("DeInterlace", "Sharpen", int32_t(2)).GetInt());
+            ctx.SetDeinterlaceSettings(o.deinterlace,
+                                       Setting(options, optIdDeIntInterpolate).GetInt(),
+                                       Setting(options, optIdDeIntSharpen).GetInt());
             ctx.SetDeinterlace(true);
         }
         ctx.Open(o.media);

@@ -67,3 +67,8 @@ make_clip(uhd.webm "videotestsrc pattern=bar horizontal-speed=8 num-buffers=10
     ! video/x-raw,format=I420,width=3840,height=2160,framerate=25/1
     ! vp8enc deadline=1 cpu-used=16 keyframe-max-dist=250 target-bitrate=4000000
     ! webmmux ! filesink location=@OUT@")
+# Wide pixels: raw I420 160x120 with pixel aspect 2:1 (picture 320x120),
+# 25 fps, 5 frames.
+make_clip(widepixels.mkv "${BAR} num-buffers=5
+    ! video/x-raw,format=I420,width=160,height=120,framerate=25/1,pixel-aspect-ratio=2/1
+    ! matroskamux ! filesink location=@OUT@")

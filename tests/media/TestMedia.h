@@ -51,6 +51,10 @@ constexpr int kLongGopBarSpeed = 1;
 inline std::string Uhd() {
     return Path("uhd.webm");
 }
+// Raw I420 160x120 with pixel aspect 2:1, 25 fps, 5 frames.
+inline std::string WidePixels() {
+    return Path("widepixels.mkv");
+}
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;

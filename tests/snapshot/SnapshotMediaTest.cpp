@@ -90,4 +90,20 @@ TEST(SnapshotMedia, TheCommandSavesNumberedPictures) {
     EXPECT_EQ(vtest::RunVelotrax({"snapshot", "--help"}).exitCode, 0);
 }
 
+TEST(SnapshotMedia, TheCommandStretchesWidePixelsUnlessRaw) {
+    vtest::TempDir dir;
+    // No stored settings: the player's default, aspect correction on.
+    setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+    for (auto [raw, width] : {std::pair{false, 320}, std::pair{true, 160}}) {
+        std::vector<std::string> args = {"snapshot", "--dir", dir.Path(), "--format", "bmp"};
+        if (raw)
+            args.push_back("--raw");
+        args.push_back(testmedia::WidePixels());
+        auto run = vtest::RunVelotrax(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        QImage picture(QString::fromStdString(run.out.substr(0, run.out.find('\n'))));
+        EXPECT_EQ(picture.size(), QSize(width, 120)) << raw;
+    }
+}
+
 }  // namespace
