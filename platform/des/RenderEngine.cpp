@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/des/DesModel.h"
@@ -176,6 +177,40 @@ private:
     std::mutex m_lock;
     std::condition_variable m_cond;
     uint64_t m_flushStops = 0;
+};
+
+// An output of the timeline holds its data until the graph has rendered
+// it. A graph that prerolls after rendering its first output would
+// otherwise see the other outputs push into nothing and fail with
+// "not linked", losing the output it had just rendered. The hold ends when
+// the output is linked; an output that is never rendered stays held and
+// keeps quiet.
+class COutputHold {
+public:
+    static void Attach(GstPad* pad) {
+        auto* hold = new COutputHold();
+        hold->m_probe = gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM,
+                                          &COutputHold::OnData, nullptr, nullptr);
+        g_signal_connect_data(
+            pad, "linked", G_CALLBACK(&COutputHold::OnLinked), hold,
+            [](gpointer data, GClosure*) { delete static_cast<COutputHold*>(data); },
+            GConnectFlags(0));
+    }
+
+private:
+    // Data that arrives after the link passes; before it, it waits.
+    static GstPadProbeReturn OnData(GstPad* pad, GstPadProbeInfo*, gpointer) {
+        return gst_pad_is_linked(pad) ? GST_PAD_PROBE_PASS : GST_PAD_PROBE_OK;
+    }
+
+    static void OnLinked(GstPad* pad, GstPad*, gpointer data) {
+        auto* hold = static_cast<COutputHold*>(data);
+        gulong probe = std::exchange(hold->m_probe, 0);
+        if (probe)
+            gst_pad_remove_probe(pad, probe);
+    }
+
+    gulong m_probe = 0;
 };
 
 CComPtr<IPin> PinOfPad(IBaseFilter* filter, GstPad* pad) {
@@ -382,6 +417,7 @@ HRESULT CRenderEngine::Build(GESTimeline* ges, IAMErrorLog* log) {
         GstPad* pad = ges_timeline_get_pad_for_track(ges, track);
         if (pad) {
             CSeekSync::Attach(pad);
+            COutputHold::Attach(pad);
             m_outputs.push_back({g, GST_PAD(gst_object_ref(pad))});
         }
     }

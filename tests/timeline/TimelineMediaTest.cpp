@@ -94,6 +94,23 @@ TEST_F(TimelineMediaTest, ThreeClipsShowTheSourceFramesTheTimelineNamesAndPlayTo
     EXPECT_TRUE(m_ctx.IsAtEnd());
 }
 
+TEST_F(TimelineMediaTest, AVideoGroupBeforeAnAudioGroupRendersBoth) {
+    // Each output of the timeline is rendered on its own; the first must
+    // not be lost while the graph waits for its first frame.
+    std::string src = testmedia::VideoAudio();
+    m_ctx.Open(Write("av.xtl", "<timeline><group type='video' framerate='25'><track><clip src='" +
+                                   src +
+                                   "' start='0' stop='1' mstart='0.4'/></track></group>"
+                                   "<group type='audio'><track><clip src='" +
+                                   src + "' start='0' stop='1'/></track></group></timeline>"));
+    EXPECT_TRUE(m_ctx.HasVideo());
+    EXPECT_TRUE(m_ctx.GetGraph()->FindAudioFilter() != nullptr);
+    EXPECT_EQ(FrameAt(5 * kFrame), 15);
+    m_ctx.Seek(0, false);
+    m_ctx.Run();
+    EXPECT_TRUE(vtest::PumpUntil([&] { return m_notify.m_ends == 1; }, 30000));
+}
+
 TEST_F(TimelineMediaTest, MovedSourcesAreFoundInTheSearchFolder) {
     // The timeline names the clip where it was made; the clip now lies
     // beside the timeline file, then in a separate search folder.
