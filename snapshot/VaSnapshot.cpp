@@ -8,6 +8,7 @@
 #include "playback/PlayCtx.h"
 #include "snapshot/VaSnapshotExtFileDlg.h"
 #include "support/Exception.h"
+#include "ui/DialogAnswer.h"
 
 namespace {
 
@@ -114,6 +115,21 @@ bool CVaSnapshot::IsShiftDown() const {
 
 bool CVaSnapshot::ShowFileDialog(const std::string& initialPath, int initialType,
                                  const std::string& initialFolder, CChoice& choice) {
+    // A scripted run answers the dialog itself; the answer's type is that of
+    // its extension, else the type the dialog would have started with.
+    if (HasDialogAnswerer()) {
+        std::optional<std::string> answer = AnswerDialog(EDialogKind::SaveFile);
+        if (!answer || answer->empty())
+            return false;
+        const size_t dot = answer->rfind('.');
+        const size_t slash = answer->rfind('/');
+        const int type = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                             ? typeNone
+                             : FileTypeFromExtension(answer->substr(dot));
+        choice.path = *answer;
+        choice.type = type == typeNone ? initialType : type;
+        return true;
+    }
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         throw CNotSupportedException();
     CVaSnapshotExtFileDlg dialog(initialPath, initialType, initialFolder,

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-enum class EDialogKind { OpenFile, Folder, About };
+enum class EDialogKind { OpenFile, Folder, About, SaveFile };
 
 using DialogAnswerer = std::function<std::optional<std::string>(EDialogKind kind)>;
 

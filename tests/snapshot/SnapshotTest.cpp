@@ -15,6 +15,7 @@
 #include "snapshot/VaSnapshotExtFileDlg.h"
 #include "support/Exception.h"
 #include "tests/TestSupport.h"
+#include "ui/DialogAnswer.h"
 
 namespace {
 
@@ -157,6 +158,32 @@ TEST_F(SnapshotTest, TheQualityOptionReachesTheEncoderUnchanged) {
                   std::string(expected.begin(), expected.end()))
             << quality;
     }
+}
+
+TEST_F(SnapshotTest, AScriptAnswersTheDialog) {
+    struct CScripted : CVaSnapshot {
+        using CVaSnapshot::CVaSnapshot;
+        QImage GetCurrentImageBitmap(CPlayCtx*) override {
+            return QImage(8, 4, QImage::Format_RGB32);
+        }
+    } scripted(&options);
+    std::optional<std::string> answer;
+    SetDialogAnswerer([&](EDialogKind kind) {
+        EXPECT_EQ(kind, EDialogKind::SaveFile);
+        return answer;
+    });
+    struct {
+        std::optional<std::string> answer;
+        int type;
+    } cases[] = {{std::nullopt, CVaSnapshot::typeNone},
+                 {dir.File("Pick.png"), CVaSnapshot::typeBmp},  // the initial type
+                 {dir.File("Pick.jpg"), CVaSnapshot::typeJpg}};
+    for (const auto& c : cases) {
+        answer = c.answer;
+        EXPECT_EQ(scripted.SaveSnapshot(nullptr, dir.File("Clip.avi")), c.type);
+    }
+    SetDialogAnswerer(nullptr);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"Pick.jpg", "Pick.png"}));
 }
 
 struct SnapshotDialogTest : testing::Test {
