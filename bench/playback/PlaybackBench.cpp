@@ -7,7 +7,12 @@
 //  - deinterlacing: the same graph with the deinterlace filter (method 3,
 //    interpolation 1: twice the frames) in front of the renderer, beside the
 //    same graph with GStreamer's "deinterlace method=linear fields=all" in
-//    that place; both get the frames the renderer takes.
+//    that place; both get the frames the renderer takes. The inserted
+//    element runs on a thread of its own between two queues, and
+//    filter_cpu_ms is that thread's processor time per run: the element's
+//    own cost, apart from the decoder's and the renderer's, which vary
+//    more from run to run than the element costs on this clip. PlayIdentity
+//    puts an identity element there: what the queue alone costs.
 // The GStreamer pipelines run in this process, so start-up costs of a
 // separate program do not enter the comparison.
 #include <benchmark/benchmark.h>
@@ -17,7 +22,9 @@
 #include <sys/wait.h>
 
 #include <QCoreApplication>
+#include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -158,13 +165,44 @@ struct CCompletion : CVaCheckEvent {
 };
 
 // What goes in front of the renderer.
-enum class EInsert { None, DeInterlace, GstDeinterlace };
+enum class EInsert { None, DeInterlace, GstDeinterlace, Identity };
 
-void Insert(CVaFilterGraph& graph, EInsert what) {
+// The processor time of the thread that pushes buffers out of a pad, from
+// its first buffer to the end of the stream, read by the thread itself.
+struct CThreadClock {
+    int64_t start = -1;
+    std::atomic<int64_t> total{0};
+};
+
+int64_t ThreadNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+GstPadProbeReturn TimeProbe(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* clock = static_cast<CThreadClock*>(data);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) {
+        if (clock->start < 0)
+            clock->start = ThreadNs();
+    } else if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS &&
+               clock->start >= 0) {
+        clock->total = ThreadNs() - clock->start;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+// Where the inserted filter's own processor time is read: it runs on the
+// thread of a queue in front of it, with a queue behind it taking the
+// renderer's work to a thread of its own, so that the decoder's and the
+// renderer's time stay out of it.
+void Insert(CVaFilterGraph& graph, EInsert what, CThreadClock& clock) {
     if (what == EInsert::None)
         return;
     CComPtr<IBaseFilter> filter;
-    if (what == EInsert::DeInterlace) {
+    if (what == EInsert::Identity) {
+        filter = CreateElementFilter("identity");
+    } else if (what == EInsert::DeInterlace) {
         auto* deinterlace = new CDeInterlace();
         filter = static_cast<IBaseFilter*>(deinterlace);
         deinterlace->SetMethod(3);
@@ -181,19 +219,32 @@ void Insert(CVaFilterGraph& graph, EInsert what) {
                                         nullptr);
     graph->DisconnectPins(renderer, PINDIR_INPUT);
     graph->AddFilter(filter, "Deinterlace");
-    graph->ConnectThrough(source, filter, renderer);
+    CComPtr<IBaseFilter> before = CreateElementFilter("queue", "benchin");
+    CComPtr<IBaseFilter> after = CreateElementFilter("queue", "benchout");
+    graph->AddFilter(before, "benchin");
+    graph->AddFilter(after, "benchout");
+    graph->ConnectThrough(source, before, filter);
+    graph->ConnectThrough(filter, after, renderer);
+    GstPad* pad =
+        gst_element_get_static_pad(CComPtr<IGstElementAccess>(before.Get())->Element(), "src");
+    gst_pad_add_probe(
+        pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        TimeProbe, &clock, nullptr);
+    gst_object_unref(pad);
 }
 
 void Play(benchmark::State& state, EInsert insert) {
     App();
     if (Clip().empty())
         return state.SkipWithError("no clip");
+    double filterNs = 0;
     for (auto _ : state)
         try {
+            CThreadClock clock;  // outlives the graph and its probe
             CVaFilterGraph graph;
             graph->Reset(true);
             graph->RenderFile(Clip());
-            Insert(graph, insert);
+            Insert(graph, insert, clock);
             CEvent* handle = graph->GetEventHandle();
             graph->Run();
             CCompletion sink;
@@ -203,10 +254,15 @@ void Play(benchmark::State& state, EInsert insert) {
             }
             if (sink.last != EC_COMPLETE)
                 state.SkipWithError("did not complete");
+            filterNs += double(clock.total.load());
         } catch (const CException& e) {
             state.SkipWithError(e.what());
             break;
         }
+    // The inserted element's own processor time per run (with the queue's
+    // small share, which the identity run shows).
+    if (insert != EInsert::None && state.iterations() > 0)
+        state.counters["filter_cpu_ms"] = filterNs / 1e6 / double(state.iterations());
 }
 void PlayWrapper(benchmark::State& state) {
     Play(state, EInsert::None);
@@ -230,6 +286,15 @@ void PlayGstDeinterlace(benchmark::State& state) {
     Play(state, EInsert::GstDeinterlace);
 }
 BENCHMARK(PlayGstDeinterlace)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void PlayIdentity(benchmark::State& state) {
+    Play(state, EInsert::Identity);
+}
+BENCHMARK(PlayIdentity)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->MeasureProcessCPUTime()
