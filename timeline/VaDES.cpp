@@ -97,14 +97,15 @@ void CVaAMTimeline::LoadXtl(const std::string& path) {
     reader.ReadXMLFile(*this, path);
 }
 
-void CVaAMTimeline::ValidateSourceNames(long flags, const CVaMediaLocator* locator) {
+void CVaAMTimeline::ValidateSourceNames(long flags, const CVaMediaLocator* locator,
+                                        DWORD timeoutMs) {
     IAMTimeline* timeline = Checked();
     // The services signal completion on an event of ours. They are not
     // trusted to signal it: the wait is bounded and ends in a time-out error.
     CEvent done(true);
     CheckHResult(timeline->ValidateSourceNames(
         flags, locator && locator->IsValid() ? locator->Get() : nullptr, &done));
-    if (!done.Wait(kValidateTimeoutMs)) {
+    if (!done.Wait(timeoutMs)) {
         SetErrorDescription("The check of the timeline's source files did not finish.");
         ThrowHResult(HRESULT_TIMEOUT);
     }

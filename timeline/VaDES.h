@@ -48,8 +48,9 @@ public:
     void LoadXtl(const std::string& path);
     // Checks the sources' names, repairing them through the locator (or
     // only checking them without one); throws HRESULT_TIMEOUT when the
-    // services do not finish within kValidateTimeoutMs.
-    void ValidateSourceNames(long flags, const CVaMediaLocator* locator);
+    // services do not finish within the time-out (ms).
+    void ValidateSourceNames(long flags, const CVaMediaLocator* locator,
+                             DWORD timeoutMs = kValidateTimeoutMs);
 
     IAMTimeline* Get() const { return m_timeline.Get(); }
 

@@ -289,6 +289,26 @@ TEST(TimelineWrapperTest, EmptyAndMistypedWrappers) {
     EXPECT_TRUE(CVaAMTimelineTrack(track).IsValid());
 }
 
+// A timeline whose check of the source names never reports that it ended.
+class CSilentTimeline : public va::des::CTimeline {
+public:
+    HRESULT ValidateSourceNames(long, IMediaLocator*, CEvent*) override { return S_OK; }
+};
+
+TEST(TimelineWrapperTest, AValidationThatNeverEndsTimesOut) {
+    RegisterClassFactory(CLSID_AMTimeline, &CreateAndQuery<CSilentTimeline>);
+    CVaAMTimeline timeline;
+    timeline.Create();
+    RegisterClassFactory(CLSID_AMTimeline, &CreateAndQuery<va::des::CTimeline>);
+    try {
+        timeline.ValidateSourceNames(SFN_VALIDATEF_CHECK, nullptr, 20);
+        ADD_FAILURE();
+    } catch (const CComException& e) {
+        EXPECT_EQ(e.Error(), HRESULT_TIMEOUT);
+        EXPECT_NE(e.Description().find("did not finish"), std::string::npos);
+    }
+}
+
 // Counts ScrapIt calls of a stand-in engine.
 class CCountingEngine : public CUnknownImpl<CCountingEngine, IRenderEngine> {
 public:
