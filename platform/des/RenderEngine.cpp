@@ -479,6 +479,12 @@ HRESULT CRenderEngine::AddClips(GESLayer* layer, IAMTimelineObj* track, GESTrack
                    name);
             continue;
         }
+        // GES ends a clip with its source; the timeline is then that much shorter.
+        if (GST_CLOCK_TIME_IS_VALID(GES_TIMELINE_ELEMENT_DURATION(clip)) &&
+            GES_TIMELINE_ELEMENT_DURATION(clip) < vagst::ToGstTime(stop - start))
+            Report(log, S_FALSE, DEX_IDS_NOT_RENDERED,
+                   "The clip runs past the end of its source; it ends where the source ends.",
+                   name);
         ++clips;
     }
     return S_OK;

@@ -111,6 +111,39 @@ TEST_F(TimelineMediaTest, AVideoGroupBeforeAnAudioGroupRendersBoth) {
     EXPECT_TRUE(vtest::PumpUntil([&] { return m_notify.m_ends == 1; }, 30000));
 }
 
+class CNotes : public CUnknownImpl<CNotes, IAMErrorLog> {
+public:
+    HRESULT LogError(long, const std::string& text, long, HRESULT hr, const DES_VARIANT*) override {
+        m_all += text + "\n";
+        return hr;
+    }
+    std::string m_all;
+};
+
+TEST_F(TimelineMediaTest, WhatTheRenderEngineLeavesOutIsLogged) {
+    CVaAMTimeline timeline;
+    timeline.Create();
+    CComPtr<CNotes> notes;
+    notes.Attach(new CNotes());
+    notes->AddRef();
+    timeline.SetErrorLog(notes);
+    CVaXml2Dex reader;
+    reader.Create();
+    std::string src = testmedia::Video25();  // 3 s
+    reader.ReadXML(timeline, "<timeline><group type='video'><track><clip src='" + src +
+                                 "' start='0' stop='4' mstart='1'/></track></group>"
+                                 "<group type='video'><track><clip src='" +
+                                 src + "' start='0' stop='1'/></track></group></timeline>");
+    m_ctx.GetGraph()->EnsureGraph();
+    CVaRenderEngine engine;
+    engine.Create();
+    engine.SetTimelineObject(timeline);
+    engine.SetFilterGraph(m_ctx.GetGraph()->GetGraph());
+    engine.ConnectFrontEnd();
+    for (const char* note : {"runs past the end of its source", "Only the first video group"})
+        EXPECT_NE(notes->m_all.find(note), std::string::npos) << note << " in\n" << notes->m_all;
+}
+
 TEST_F(TimelineMediaTest, MovedSourcesAreFoundInTheSearchFolder) {
     // The timeline names the clip where it was made; the clip now lies
     // beside the timeline file, then in a separate search folder.
