@@ -630,6 +630,9 @@ void CPlayCtx::UpdatePollInterval() {
 // ---------------------------------------------------------------- network streams
 
 bool CPlayCtx::IsSeekRestricted() {
+    // A source read from start to end only is restricted for good.
+    if (GetState() != PlayNone && !m_graph->CanSeek())
+        return true;
     CComPtr<IWMReaderAdvanced2> reader = m_readerControl;
     if (!reader)
         return false;

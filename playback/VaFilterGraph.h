@@ -114,6 +114,9 @@ public:
     // 3 runs, 2 pauses, anything else stops; nothing when already there.
     void SetState(int state);
     REFERENCE_TIME GetDuration();
+    // False when the source can only be read from start to end (a server
+    // without range requests): no position may be set then.
+    bool CanSeek();
     REFERENCE_TIME GetCurrentPosition();
     void SetCurrentPosition(REFERENCE_TIME t);
     void SetStopPosition(REFERENCE_TIME t);

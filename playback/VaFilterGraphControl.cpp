@@ -87,6 +87,16 @@ REFERENCE_TIME CVaFilterGraphRep::GetDuration() {
     return duration;
 }
 
+bool CVaFilterGraphRep::CanSeek() {
+    if (!m_seeking)
+        return false;
+    // A graph that does not tell is taken at its word when seeking fails.
+    DWORD caps = 0;
+    if (FAILED(m_seeking->GetCapabilities(&caps)))
+        return true;
+    return (caps & AM_SEEKING_CanSeekAbsolute) != 0;
+}
+
 REFERENCE_TIME CVaFilterGraphRep::GetCurrentPosition() {
     LONGLONG position = 0;
     CheckHResult(RequireSeeking()->GetCurrentPosition(&position));

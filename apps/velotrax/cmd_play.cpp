@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -150,7 +151,15 @@ public:
             QCoreApplication::exit(kExitOk);
             return;
         }
-        // Continuous play: back to the start (of the selection) and on.
+        // Continuous play: back to the start (of the selection) and on; a
+        // source read from start to end plays once (a playlist opens its
+        // first clip again).
+        if (ctx->GetCurrentClip() < 0 && !ctx->CanSeek()) {
+            std::fprintf(stderr, "velotrax: the source cannot seek and is not repeated\n");
+            m_finished = true;
+            QCoreApplication::exit(kExitOk);
+            return;
+        }
         ctx->Seek(0, true);
         ctx->Run();
     }
@@ -191,11 +200,16 @@ private:
 };
 
 void PrintProgress(CPlayCtx& ctx) {
-    double pos = double(ctx.GetPosition()) / double(UNITS);
+    REFERENCE_TIME position = ctx.GetPosition();
+    double pos = double(position) / double(UNITS);
     REFERENCE_TIME duration = ctx.GetDuration();
     if (duration >= 0)
-        std::fprintf(stderr, "%.2f / %.2f s, rate %.2f\n", pos, double(duration) / double(UNITS),
-                     ctx.GetRate());
+        // A playlist's clips after one that failed have no place in the list
+        // (its length is unknown), so the position is the clip file's own
+        // and may lie past the known total: the progress stops at the end.
+        std::fprintf(stderr, "%.2f / %.2f s, rate %.2f\n",
+                     double(std::min(position, duration)) / double(UNITS),
+                     double(duration) / double(UNITS), ctx.GetRate());
     else
         std::fprintf(stderr, "%.2f s, rate %.2f\n", pos, ctx.GetRate());
 }
@@ -256,7 +270,11 @@ int RunPlay(int argc, char** argv) {
             if (!ctx.SetSelection(from, to))
                 ThrowHResult(E_INVALIDARG);
         }
-        ctx.Seek(0, true);
+        // Only a selection moves the start: a seek to where the play already
+        // is would open a playlist's first clip again after it failed, and
+        // a source read from start to end takes no seek at all.
+        if (options.from > 0 && ctx.CanSeek())
+            ctx.Seek(0, true);
         if (options.rateGiven && ctx.CanChangeRate())
             ctx.SetRate(options.rate);
         ctx.Run();

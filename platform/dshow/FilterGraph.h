@@ -147,6 +147,8 @@ private:
     static GstPadProbeReturn SourceReadProbe(GstPad* pad, GstPadProbeInfo* info, gpointer data);
     static GstBusSyncReply BusSyncHandler(GstBus* bus, GstMessage* message, gpointer data);
     void OnBusMessage(GstMessage* message);
+    void OnHttpHeaders(GstMessage* message);
+    static GstPadProbeReturn NoRangesQueryProbe(GstPad* pad, GstPadProbeInfo* info, gpointer);
     static void OnPadAdded(GstElement* element, GstPad* pad, gpointer data);
     static int OnAutoplugSelect(GstElement* bin, GstPad* pad, GstCaps* caps,
                                 GstElementFactory* factory, gpointer data);
@@ -210,6 +212,9 @@ private:
     std::atomic<int64_t> m_lastSourceRead{0};
     std::atomic<bool> m_sourceReadToEnd{false};  // not reset when type finding ends
     uint64_t m_sourceSize = 0;
+    // False for a source that can only be read from start to end (a server
+    // without range requests): it is never sent a seek.
+    std::atomic<bool> m_seekable{true};
 
     std::mutex m_eventLock;
     std::condition_variable m_eventCond;

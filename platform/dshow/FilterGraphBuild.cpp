@@ -313,6 +313,8 @@ HRESULT CFilterGraph::BeginBuild() {
     if (LogicalState() != State_Stopped)
         return VFW_E_NOT_STOPPED;
     m_abort = false;
+    if (!HasFilters())
+        m_seekable = true;
     m_sourceReachedEnd = false;
     m_sourceReadToEnd = false;
     std::lock_guard guard(m_build.lock);

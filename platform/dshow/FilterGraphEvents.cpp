@@ -4,13 +4,73 @@
 
 #include <QCoreApplication>
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "platform/dshow/GraphNotifyEvent.h"
 
 namespace {
 constexpr size_t kMaxQueuedEvents = 4096;
+// Marks an HTTP source whose server does not serve parts of the file.
+constexpr char kNoRangesKey[] = "velotrax-no-ranges";
+
+const char* HeaderOf(const GstStructure* message, const char* part, const char* name) {
+    const GValue* value = gst_structure_get_value(message, part);
+    if (!value || !GST_VALUE_HOLDS_STRUCTURE(value))
+        return nullptr;
+    const GstStructure* headers = gst_value_get_structure(value);
+    // Header names are not case sensitive.
+    for (int i = 0, n = gst_structure_n_fields(headers); i < n; ++i) {
+        const char* field = gst_structure_nth_field_name(headers, i);
+        if (g_ascii_strcasecmp(field, name) == 0)
+            return gst_structure_get_string(headers, field);
+    }
+    return nullptr;
+}
 }  // namespace
+
+// A server that does not serve ranges can only be read from start to end:
+// its source then tells the demultiplexers it cannot seek (so they do not
+// look for an index at the end), and the graph sends it no seek.
+void CFilterGraph::OnHttpHeaders(GstMessage* message) {
+    const GstStructure* s = gst_message_get_structure(message);
+    guint status = 0;
+    gst_structure_get_uint(s, "http-status-code", &status);
+    if (status < 200 || status >= 300)
+        return;
+    bool ranges;
+    if (HeaderOf(s, "request-headers", "Range"))
+        ranges = status == 206;  // a whole answer to a range request
+    else if (const char* accept = HeaderOf(s, "response-headers", "Accept-Ranges"))
+        ranges = std::strstr(accept, "bytes") != nullptr;
+    else
+        ranges = false;  // servers that serve ranges say so
+    GObject* source = G_OBJECT(GST_MESSAGE_SRC(message));
+    const bool marked = g_object_get_data(source, kNoRangesKey) != nullptr;
+    g_object_set_data(source, kNoRangesKey, GINT_TO_POINTER(ranges ? 0 : 1));
+    if (!ranges) {
+        m_seekable = false;
+        if (!marked && GST_IS_ELEMENT(source)) {
+            if (GstPad* pad = gst_element_get_static_pad(GST_ELEMENT(source), "src")) {
+                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, NoRangesQueryProbe,
+                                  nullptr, nullptr);
+                gst_object_unref(pad);
+            }
+        }
+    }
+}
+
+GstPadProbeReturn CFilterGraph::NoRangesQueryProbe(GstPad* pad, GstPadProbeInfo* info, gpointer) {
+    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+    GstObject* source = GST_OBJECT_PARENT(pad);
+    if (GST_QUERY_TYPE(query) != GST_QUERY_SEEKING || !source ||
+        !g_object_get_data(G_OBJECT(source), kNoRangesKey))
+        return GST_PAD_PROBE_OK;
+    GstFormat format = GST_FORMAT_BYTES;
+    gst_query_parse_seeking(query, &format, nullptr, nullptr, nullptr);
+    gst_query_set_seeking(query, format, FALSE, 0, -1);
+    return GST_PAD_PROBE_HANDLED;
+}
 
 // --- events ---
 
@@ -89,6 +149,8 @@ void CFilterGraph::OnBusMessage(GstMessage* message) {
             break;
         }
         case GST_MESSAGE_ELEMENT:
+            if (gst_message_has_name(message, "http-headers"))
+                OnHttpHeaders(message);
             if (gst_is_missing_plugin_message(message)) {
                 gchar* detail = gst_missing_plugin_message_get_installer_detail(message);
                 std::string d = detail ? detail : "";

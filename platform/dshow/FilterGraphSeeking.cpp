@@ -50,6 +50,8 @@ REFERENCE_TIME CFilterGraph::PositionNow() {
 }
 
 bool CFilterGraph::Seek(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+    if (!m_seekable)
+        return false;
     if (start < 0)
         start = 0;
     {
@@ -82,10 +84,14 @@ bool CFilterGraph::Seek(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) 
 HRESULT CFilterGraph::GetCapabilities(DWORD* pCapabilities) {
     if (!pCapabilities)
         return E_POINTER;
-    *pCapabilities = HasFilters() ? AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
-                                        AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetCurrentPos |
-                                        AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration
-                                  : 0;
+    DWORD caps = 0;
+    if (HasFilters()) {
+        caps = AM_SEEKING_CanGetCurrentPos | AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
+        if (m_seekable)
+            caps |= AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
+                    AM_SEEKING_CanSeekBackwards;
+    }
+    *pCapabilities = caps;
     return S_OK;
 }
 

@@ -9,6 +9,7 @@
 #include "support/Exception.h"
 #include "tests/TestSupport.h"
 #include "tests/media/TestMedia.h"
+#include "tests/platform/xml/LoopbackHttpServer.h"
 #include "tests/playback/PlaybackTestUtil.h"
 
 namespace {
@@ -66,12 +67,46 @@ TEST_F(PlayCtxMediaTest, EveryClipOpensPausedAndPlaysToItsEnd) {
         EXPECT_EQ(m_ctx.GetState(), CPlayCtx::PlayPaused);
         EXPECT_NEAR(double(m_ctx.GetDuration()), double(clip.duration), 0.1 * kSecond);
         EXPECT_EQ(m_ctx.HasVideo(), clip.frame != 0);
-        if (clip.frame != 0)
+        if (clip.frame != 0) {
             EXPECT_NEAR(double(m_ctx.GetFrameDuration()), double(clip.frame), 2.0);
+        }
         EXPECT_EQ(m_ctx.GetPollInterval(), -1);
         m_ctx.Run();
         EXPECT_TRUE(vtest::PumpUntil([&] { return m_notify.m_ends == 1; }, 30000));
         EXPECT_TRUE(m_ctx.IsAtEnd());
+        m_ctx.Close();
+    }
+}
+
+// A media file over plain HTTP: from a server without range requests it is
+// read from start to end and never sent a seek (pause and stop keep the
+// place, the seek commands are off); from one with ranges it plays and seeks.
+TEST_F(PlayCtxMediaTest, HttpSourcesSeekOnlyWhenTheServerTakesRanges) {
+    for (bool ranges : {false, true}) {
+        SCOPED_TRACE(ranges ? "ranges" : "no ranges");
+        vtest::CLoopbackHttpServer server;
+        server.ServeMedia("/clip", vtest::ReadFile(testmedia::Video25()), "video/webm", ranges);
+        const std::string url = server.BaseUrl() + "/clip";
+        auto info = vtest::RunVelotrax({"info", url});
+        EXPECT_NE(info.out.find(ranges ? "seekable=1" : "seekable=0"), std::string::npos)
+            << info.out << info.err;
+        m_notify = CRecordingNotify();
+        m_ctx.Open(url);
+        EXPECT_EQ(m_ctx.CanSeek(), ranges);
+        EXPECT_EQ(m_ctx.CanChangeRate(), ranges);
+        m_ctx.Run();
+        ASSERT_TRUE(vtest::PumpUntil([&] { return m_ctx.GetPosition() > kSecond / 2; }, 30000));
+        m_ctx.Pause();
+        const REFERENCE_TIME paused = m_ctx.GetPosition();
+        m_ctx.Stop();
+        EXPECT_NEAR(double(m_ctx.GetPosition()), double(paused), 0.1 * kSecond);
+        if (ranges) {
+            m_ctx.Seek(2 * kSecond, false);
+            EXPECT_NEAR(double(m_ctx.GetPosition()), 2.0 * kSecond, 0.1 * kSecond);
+        }
+        m_ctx.Run();
+        EXPECT_TRUE(vtest::PumpUntil([&] { return m_notify.m_ends == 1; }, 30000));
+        EXPECT_EQ(server.RangeRequests() > 0, ranges);
         m_ctx.Close();
     }
 }

@@ -8,7 +8,9 @@
 #include <QDeadlineTimer>
 #include <QImage>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "playback/VaAMGraphBuilderCallback.h"
 #include "playback/VaGraphUtil.h"
@@ -549,6 +551,32 @@ TEST_F(FilterGraph, LateWindowNotificationDoesNotStealTheWorkersEvents) {
     graph->ProcessEvents(&sink);
     ASSERT_EQ(sink.events.size(), 1u);
     EXPECT_EQ(sink.events[0].code, EC_COMPLETE);
+}
+
+// In handle mode the worker's event pump writes the video size and the
+// full-screen flag while the other thread reads them (run under the thread
+// checker: a plain field is a data race).
+TEST_F(FilterGraph, VideoEventsHandledOnOneThreadWhileAnotherReads) {
+    CGraph* g = Create();
+    graph->GetEventHandle();
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        SIZE size;
+        while (!done) {
+            graph->GetVideoSize(size);
+            (void)graph->IsFullScreen();
+        }
+    });
+    for (LONG i = 1; i <= 200; ++i) {
+        g->m_events.push_back({EC_VIDEO_SIZE_CHANGED, (i << 16) | (2 * i), 0});
+        g->m_events.push_back({EC_FULLSCREEN_LOST, 0, 0});
+        graph->ProcessEvents(nullptr);
+    }
+    done = true;
+    reader.join();
+    SIZE size;
+    EXPECT_TRUE(graph->GetVideoSize(size));
+    EXPECT_EQ(size, (SIZE{400, 200}));
 }
 
 TEST_F(FilterGraph, LoadGraphFileRefusesCompoundFilesAndMissingFiles) {

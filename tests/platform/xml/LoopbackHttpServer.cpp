@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace vtest {
@@ -36,6 +38,14 @@ CLoopbackHttpServer::~CLoopbackHttpServer() {
         (void)!::write(m_wake[1], &c, 1);
         m_thread.join();
     }
+    {
+        // A client that stopped reading leaves its thread in send().
+        std::lock_guard guard(m_clientLock);
+        for (int fd : m_clients)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    for (std::thread& t : m_answering)
+        t.join();
     if (m_listen >= 0)
         ::close(m_listen);
     for (int fd : m_wake)
@@ -47,12 +57,22 @@ void CLoopbackHttpServer::Serve(const std::string& path, std::string body,
                                 std::string contentType) {
     m_bodies[path] = std::move(body);
     m_types[path] = std::move(contentType);
-    if (!m_thread.joinable() && m_listen >= 0)
-        m_thread = std::thread([this] { Run(); });
+    Start();
 }
 
 void CLoopbackHttpServer::ServeLarge(const std::string& path, size_t size) {
     m_large[path] = size;
+    Start();
+}
+
+void CLoopbackHttpServer::ServeMedia(const std::string& path, std::string body,
+                                     std::string contentType, bool ranges) {
+    if (ranges)
+        m_ranged.insert(path);
+    Serve(path, std::move(body), std::move(contentType));
+}
+
+void CLoopbackHttpServer::Start() {
     if (!m_thread.joinable() && m_listen >= 0)
         m_thread = std::thread([this] { Run(); });
 }
@@ -70,10 +90,16 @@ void CLoopbackHttpServer::Run() {
             return;
         if (fds[0].revents & POLLIN) {
             int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client >= 0) {
+            if (client < 0)
+                continue;
+            std::lock_guard guard(m_clientLock);
+            m_clients.insert(client);
+            m_answering.emplace_back([this, client] {
                 Answer(client);
+                std::lock_guard guard(m_clientLock);
+                m_clients.erase(client);
                 ::close(client);
-            }
+            });
         }
     }
 }
@@ -105,11 +131,40 @@ void CLoopbackHttpServer::Answer(int client) {
     std::string path = request.substr(start + 1, end - start - 1);
     std::string header;
     if (auto it = m_bodies.find(path); it != m_bodies.end()) {
-        header = "HTTP/1.1 200 OK\r\nContent-Type: " + m_types[path] +
-                 "\r\nContent-Length: " + std::to_string(it->second.size()) +
-                 "\r\nConnection: close\r\n\r\n";
+        const std::string& body = it->second;
+        size_t from = 0;
+        size_t to = body.size();  // one past the last byte sent
+        std::string status = "200 OK";
+        std::string extra;
+        const bool ranged = m_ranged.count(path) != 0;
+        if (ranged)
+            extra = "Accept-Ranges: bytes\r\n";
+        size_t range = request.find("\r\nRange: bytes=");
+        if (range == std::string::npos)
+            range = request.find("\r\nrange: bytes=");
+        if (range != std::string::npos)
+            ++m_rangeRequests;
+        if (range != std::string::npos && ranged) {
+            const char* spec = request.c_str() + range + 15;
+            char* end = nullptr;
+            from = std::strtoull(spec, &end, 10);
+            if (*end == '-' && end[1] >= '0' && end[1] <= '9')
+                to = std::min<size_t>(std::strtoull(end + 1, nullptr, 10) + 1, body.size());
+            if (from >= body.size() || from >= to) {
+                header = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
+                         std::to_string(body.size()) +
+                         "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+                SendAll(client, header.data(), header.size());
+                return;
+            }
+            status = "206 Partial Content";
+            extra += "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(to - 1) +
+                     "/" + std::to_string(body.size()) + "\r\n";
+        }
+        header = "HTTP/1.1 " + status + "\r\nContent-Type: " + m_types[path] + "\r\n" + extra +
+                 "Content-Length: " + std::to_string(to - from) + "\r\nConnection: close\r\n\r\n";
         if (SendAll(client, header.data(), header.size()))
-            SendAll(client, it->second.data(), it->second.size());
+            SendAll(client, body.data() + from, to - from);
     } else if (auto large = m_large.find(path); large != m_large.end()) {
         // No length up front, so the client must stop by counting.
         header = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n<asx>";
