@@ -1,5 +1,7 @@
 #include "timeline/VaDES.h"
 
+#include <memory>
+
 #include "support/Exception.h"
 #include "timeline/VaErrorLogErrorInfo.h"
 #include "timeline/VaMediaLocatorImpl.h"
@@ -102,10 +104,12 @@ void CVaAMTimeline::ValidateSourceNames(long flags, const CVaMediaLocator* locat
     IAMTimeline* timeline = Checked();
     // The services signal completion on an event of ours. They are not
     // trusted to signal it: the wait is bounded and ends in a time-out error.
-    CEvent done(true);
+    auto done = std::make_unique<CEvent>(true);
     CheckHResult(timeline->ValidateSourceNames(
-        flags, locator && locator->IsValid() ? locator->Get() : nullptr, &done));
-    if (!done.Wait(timeoutMs)) {
+        flags, locator && locator->IsValid() ? locator->Get() : nullptr, done.get()));
+    if (!done->Wait(timeoutMs)) {
+        // Services that finish late still find their event: it is left to them.
+        done.release();
         SetErrorDescription("The check of the timeline's source files did not finish.");
         ThrowHResult(HRESULT_TIMEOUT);
     }

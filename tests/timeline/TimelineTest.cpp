@@ -292,7 +292,11 @@ TEST(TimelineWrapperTest, EmptyAndMistypedWrappers) {
 // A timeline whose check of the source names never reports that it ended.
 class CSilentTimeline : public va::des::CTimeline {
 public:
-    HRESULT ValidateSourceNames(long, IMediaLocator*, CEvent*) override { return S_OK; }
+    HRESULT ValidateSourceNames(long, IMediaLocator*, CEvent* done) override {
+        s_done = done;
+        return S_OK;
+    }
+    static inline CEvent* s_done = nullptr;
 };
 
 TEST(TimelineWrapperTest, AValidationThatNeverEndsTimesOut) {
@@ -307,6 +311,9 @@ TEST(TimelineWrapperTest, AValidationThatNeverEndsTimesOut) {
         EXPECT_EQ(e.Error(), HRESULT_TIMEOUT);
         EXPECT_NE(e.Description().find("did not finish"), std::string::npos);
     }
+    // The event was left to the services, which could still signal it.
+    CSilentTimeline::s_done->Set();
+    delete CSilentTimeline::s_done;
 }
 
 // Counts ScrapIt calls of a stand-in engine.
