@@ -253,6 +253,17 @@ TEST(VideoWindow, OpenGLPathShowsPlanarAndPackedFrames) {
         EXPECT_GT(qBlue(right), 200) << format;
         EXPECT_LT(qRed(right), 60) << format;
     }
+    // The shader draws the source rectangle into the destination: the
+    // frame's right half alone, then the whole frame into the right half.
+    window.SetPlacement(QRect(32, 0, 32, 32), QRect());
+    QImage shot = surface->grabFramebuffer();
+    EXPECT_GT(qBlue(shot.pixel(8, 16)), 200);
+    EXPECT_LT(qRed(shot.pixel(8, 16)), 60);
+    window.SetPlacement(QRect(), QRect(32, 0, 32, 32));
+    shot = surface->grabFramebuffer();
+    EXPECT_LT(qRed(shot.pixel(8, 16)) + qBlue(shot.pixel(8, 16)), 30);
+    EXPECT_GT(qRed(shot.pixel(36, 16)), 200);
+    EXPECT_GT(qBlue(shot.pixel(60, 16)), 200);
     gst_sample_unref(source);
     gst_buffer_unref(rgb);
     gst_caps_unref(rgbCaps);
