@@ -82,6 +82,11 @@ bool CVideoFrameConverter::Convert(GstSample* sample, GstVideoFormat format, int
     GstBuffer* buffer = sample ? gst_sample_get_buffer(sample) : nullptr;
     if (!buffer || !vavideo::SampleInfo(sample, in) || width < 1 || height < 1 || !dst)
         return false;
+    // An interlaced frame is shown woven, line for line, as a progressive
+    // picture: scaled field by field the converter mixed up the lines and
+    // the chroma of the two fields (stripes in false colours at 720x576 to
+    // 768x614). Deinterlacing is the deinterlace filter's business.
+    GST_VIDEO_INFO_INTERLACE_MODE(&in) = GST_VIDEO_INTERLACE_MODE_PROGRESSIVE;
     const int frameWidth = GST_VIDEO_INFO_WIDTH(&in), frameHeight = GST_VIDEO_INFO_HEIGHT(&in);
     GstVideoRectangle part{0, 0, frameWidth, frameHeight};
     if (crop) {
@@ -99,7 +104,8 @@ bool CVideoFrameConverter::Convert(GstSample* sample, GstVideoFormat format, int
     // A bottom-up picture is a top-down one whose lines step backwards.
     out.stride[0] = bottomUp ? -stride : stride;
     out.size = gsize(stride) * gsize(height);
-    // The converter changes neither the frame rate nor the field order.
+    // The converter changes neither the frame rate nor the field order
+    // (the frame is taken as progressive above).
     GST_VIDEO_INFO_FPS_N(&out) = GST_VIDEO_INFO_FPS_N(&in);
     GST_VIDEO_INFO_FPS_D(&out) = GST_VIDEO_INFO_FPS_D(&in);
     GST_VIDEO_INFO_INTERLACE_MODE(&out) = GST_VIDEO_INFO_INTERLACE_MODE(&in);
