@@ -142,6 +142,10 @@ void CSliderExt::paintEvent(QPaintEvent*) {
     initStyleOption(&option);
     // The channel and tick marks, then the marked range, then the thumb on top.
     option.subControls = QStyle::SC_SliderGroove;
+    // An empty channel, as a trackbar has: styles that fill the channel up
+    // to the thumb in the highlight colour hid a marked range behind it.
+    option.sliderPosition = option.upsideDown ? option.maximum : option.minimum;
+    option.sliderValue = option.sliderPosition;
     if (tickPosition() != NoTicks)
         option.subControls |= QStyle::SC_SliderTickmarks;
     style()->drawComplexControl(QStyle::CC_Slider, &option, &p, this);

@@ -154,6 +154,11 @@ TEST(Render, PositionAndVideoControls) {
         slider.SetSelection(80, 40);  // stop before start: nothing marked
         EXPECT_LT(CountColor(Render(slider, dpr, {}), isHighlight),
                   CountColor(marked, isHighlight));
+        // The range stays marked with the thumb beyond it.
+        slider.setValue(90);
+        const int unmarked = CountColor(Render(slider, dpr, {}), isHighlight);
+        slider.SetSelection(40, 80);
+        EXPECT_GT(CountColor(Render(slider, dpr, {}), isHighlight), unmarked + 40 * dpr) << dpr;
 
         CStaticVideo video;
         video.resize(200, 90);
