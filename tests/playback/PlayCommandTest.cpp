@@ -67,6 +67,17 @@ TEST(PlayCommandTest, InfoReportsEachClip) {
     EXPECT_TRUE(missing.out.empty());
 }
 
+// Outside the test environment the audio renderer opens a device sink;
+// where none opens (no sound device) it falls back without any library
+// writing to the terminal.
+TEST(PlayCommandTest, AudioDeviceChoiceKeepsLibrariesQuiet) {
+    auto result =
+        vtest::RunProcess({"/usr/bin/env", "-u", "VELOTRAX_TEST", "-u", "VELOTRAX_AUDIO_SINK",
+                           VELOTRAX_PROGRAM, "info", testmedia::VideoAudio()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+}
+
 TEST(PlayCommandTest, PlayHeadlessPlaysEachClipToTheEnd) {
     for (const std::string& clip :
          {testmedia::VideoAudio(), testmedia::Video25(), testmedia::Video30(),
