@@ -91,6 +91,8 @@ int CPlayCtx::StepPlayList(bool clipEnd) {
 int CPlayCtx::PassOverFailedClip(int failed) {
     // The playlist kept its current clip while the graph lost its file: the
     // next clip's file is opened even when it is the current clip's.
+    if (m_playList)
+        m_playList->SetClipUnplayable(failed);
     for (int next = failed + 1; m_playList && next < m_playList->GetCount(); ++next) {
         if (m_playList->GetClipFile(next) == m_playList->GetClipFile(failed))
             continue;  // the same file fails the same way
@@ -102,6 +104,8 @@ int CPlayCtx::PassOverFailedClip(int failed) {
                 throw;
             ReportException(e);
             failed = next;
+            if (m_playList)
+                m_playList->SetClipUnplayable(failed);
         }
     }
     return 3;

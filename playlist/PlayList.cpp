@@ -238,6 +238,17 @@ int CPlayList::ReopenClip(int index) {
     return PLAYLIST_OTHER_FILE;
 }
 
+void CPlayList::SetClipUnplayable(int index) {
+    // The first clip keeps its place at the start: a play from the start
+    // tries its file again.
+    const CClip* failed = GetClip(index);
+    if (!failed)
+        return;
+    for (size_t i = 1; i < m_clips.size(); ++i)
+        if (m_clips[i]->IsSameFile(failed))
+            m_clips[i]->SetFileLength(0);
+}
+
 std::string CPlayList::GetClipFile(int index) const {
     const CClip* clip = GetClip(index);
     return clip ? clip->GetFile()->GetPath() : std::string();

@@ -86,6 +86,9 @@ public:
     // an open failed, which leaves the current clip as it was but the graph
     // empty. PLAYLIST_OTHER_FILE, or PLAYLIST_FINISHED for an index outside.
     int ReopenClip(int index);
+    // The clip's file could not be opened: its clips after the first last no
+    // time, so the clips after them keep their places when the next opens.
+    void SetClipUnplayable(int index);
 
     // IPlayListInfo
     int GetCount() const override { return static_cast<int>(m_clips.size()); }

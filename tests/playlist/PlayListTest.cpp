@@ -252,3 +252,21 @@ TEST(PlayListWithoutHandler, RefusesToPlay) {
 }
 
 }  // namespace
+
+// A clip whose file fails to open lasts no time: the next keeps its place.
+TEST_F(PlayListTest, ClipsAfterAnUnplayableOneKeepTheirPlaces) {
+    handler.lengths["/m/a.avi"] = 10 * S;
+    handler.lengths["/m/c.avi"] = 20 * S;
+    handler.failOn = "/m/gone.avi";
+    Load(
+        "<asx><entry><ref href=\"a.avi\"/></entry><entry><ref href=\"gone.avi\"/></entry>"
+        "<entry><ref href=\"c.avi\"/></entry></asx>");
+    EXPECT_ANY_THROW(list.NextClip());
+    list.SetClipUnplayable(1);
+    EXPECT_EQ(list.ReopenClip(2), PLAYLIST_OTHER_FILE);
+    EXPECT_EQ(ListRange(1), std::make_tuple(true, 10 * S, 10 * S));
+    EXPECT_EQ(ListRange(2), std::make_tuple(true, 10 * S, 30 * S));
+    EXPECT_EQ(list.FindClip(12 * S), 2);
+    handler.position = 2 * S;
+    EXPECT_EQ(list.GetPosition(), 12 * S);
+}
