@@ -806,8 +806,13 @@ void CVideoCtrlPanel::OnOpenFile() {
 std::string CVideoCtrlPanel::AskOpenFile(const std::string& initial) {
     auto entries = ParseFilter(OpenFileFilter());
     QStringList filters;
-    for (const auto& [text, pattern] : entries)
-        filters << Q(text + " (" + pattern + ")").replace(';', ' ');
+    for (const auto& [text, pattern] : entries) {
+        // "Bitmap Files (*.bmp)" names its pattern already.
+        const std::string named = "(" + pattern + ")";
+        const bool hasPattern = text.size() >= named.size() &&
+                                text.compare(text.size() - named.size(), named.size(), named) == 0;
+        filters << Q(hasPattern ? text : text + " " + named).replace(';', ' ');
+    }
     QString selected;
     std::string extension = QFileInfo(Q(initial)).suffix().toStdString();
     if (!extension.empty()) {

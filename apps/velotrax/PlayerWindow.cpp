@@ -13,6 +13,7 @@
 
 #include "options/AppOptions.h"
 #include "options/OptionCatalogue.h"
+#include "resources/StringTable.h"
 #include "support/Exception.h"
 #include "support/VersionInfo.h"
 #include "ui/DialogAnswer.h"
@@ -128,6 +129,11 @@ void CPlayerWindow::OnPlayerChanged(CVideoPlayerCtrl*, int) {
     UpdateTitle();
 }
 
+namespace {
+// The about box's line under the product name.
+constexpr unsigned kIdsAboutText = 0x7340;
+}  // namespace
+
 bool CPlayerWindow::OnPlayerCommand(unsigned id) {
     if (id != ID_APP_ABOUT_CONTAINER)
         return false;
@@ -138,10 +144,11 @@ bool CPlayerWindow::OnPlayerCommand(unsigned id) {
         std::fprintf(stderr, "Velotrax %s\n", version.c_str());
         return true;
     }
-    QMessageBox::about(this, "Velotrax",
-                       QString("<b>Velotrax</b> %1<p>An embeddable video player: frame by frame, "
-                               "with marks, rates and deinterlacing.</p>")
-                           .arg(QString::fromStdString(version)));
+    QMessageBox::about(
+        this, "Velotrax",
+        QString("<b>Velotrax</b> %1<p>%2</p>")
+            .arg(QString::fromStdString(version),
+                 QString::fromStdString(LoadResString(kIdsAboutText)).toHtmlEscaped()));
     return true;
 }
 
