@@ -1,6 +1,9 @@
 #include "apps/velotrax/Command.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QStringList>
+#include <QTranslator>
 #include <algorithm>
 #include <cstdio>
 
@@ -173,4 +176,13 @@ bool ParseDeinterlaceSpec(const std::string& text, CDeinterlaceSpec& choice, std
     }
     error = "--deinterlace takes at most three numbers, not '" + text + "'";
     return false;
+}
+
+void InstallQtTranslations(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale::system(), "qtbase", "_",
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
 }

@@ -2,6 +2,7 @@
 // Subcommands of the velotrax program. Each cmd_NAME.cpp file defines one
 // and registers it with a static CCommandRegistrar.
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -79,6 +80,10 @@ private:
     QCommandLineParser m_parser;
     std::vector<std::string> m_positional;
 };
+
+// Qt's own texts (file dialogs, message box buttons) in the language of
+// the system locale, when the translations are installed.
+void InstallQtTranslations(QCoreApplication& app);
 
 // The player window on MEDIA (the demo clip when empty and no script is
 // given); with a script, the script drives it. Returns the exit status.

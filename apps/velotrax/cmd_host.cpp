@@ -409,6 +409,7 @@ int RunHost(int argc, char** argv) {
     int qargc = 1;
     char* qargv[] = {argv[0], nullptr};
     QApplication app(qargc, qargv);
+    InstallQtTranslations(app);
     QApplication::setApplicationName("velotrax");
     const bool offscreen = QGuiApplication::platformName() == "offscreen";
 

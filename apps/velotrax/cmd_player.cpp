@@ -63,6 +63,7 @@ int RunPlayer(const char* program, const std::string& media, const std::string* 
     int qargc = 1;
     char* qargv[] = {const_cast<char*>(program), nullptr};
     QApplication app(qargc, qargv);
+    InstallQtTranslations(app);
     QApplication::setApplicationName("velotrax");
     QApplication::setApplicationDisplayName("Velotrax");
     QGuiApplication::setDesktopFileName("velotrax");
