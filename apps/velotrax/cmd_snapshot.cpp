@@ -233,10 +233,7 @@ int RunSnapshot(int argc, char** argv) {
     return status;
 }
 
-CCommandRegistrar reg(
-    {"snapshot",
-     "snapshot [--at MS] [--format bmp|jpg] [--quality Q] [--dir DIR]\n"
-     "                   [--deinterlace M] [--raw] MEDIA  save a frame as a picture",
-     &RunSnapshot});
+CCommandRegistrar reg({"snapshot", "save the frame at a position of a media file as a picture",
+                       &RunSnapshot});
 
 }  // namespace
