@@ -478,11 +478,22 @@ void CVideoWindow::SetPlacement(const QRect& source, const QRect& destination) {
     m_surface->update();
 }
 
+QRect CVideoWindow::DefaultDestination(const QSize& surface) const {
+    if (!m_fullScreen || m_savedGeometry.isEmpty())
+        return QRect(QPoint(0, 0), surface);
+    // Full screen keeps the shape the picture had in its owner (placed there
+    // by scaling mode and aspect correction), centred with black around it.
+    const QSize fitted = m_savedGeometry.size().scaled(surface, Qt::KeepAspectRatio);
+    return QRect(
+        QPoint((surface.width() - fitted.width()) / 2, (surface.height() - fitted.height()) / 2),
+        fitted);
+}
+
 bool CVideoWindow::Place(const QSize& frame, const QSize& surface, QRect& source,
                          QRect& destination) const {
     const QRect whole(QPoint(0, 0), frame);
     source = m_source.isEmpty() ? whole : m_source.intersected(whole);
-    destination = m_destination.isEmpty() ? QRect(QPoint(0, 0), surface) : m_destination;
+    destination = m_destination.isEmpty() ? DefaultDestination(surface) : m_destination;
     const QRect shown = destination.intersected(QRect(QPoint(0, 0), surface));
     if (source.isEmpty() || shown.isEmpty())
         return false;

@@ -28,7 +28,8 @@ public:
     QObject* Drain() const { return m_drain.data(); }
 
     // The renderer's full-screen mode: the window leaves its owner and
-    // covers the owner's screen; leaving puts it back where it was.
+    // covers the owner's screen, the picture keeping the shape it had there;
+    // leaving puts it back where it was.
     void SetFullScreen(bool on);
     bool IsFullScreen() const { return m_fullScreen; }
     // Called when full screen ends without being asked (deactivation).
@@ -62,6 +63,9 @@ protected:
 
 private:
     bool ForwardInput(QEvent* event);
+    // The whole surface, or in full screen the owner's picture shape fitted
+    // into it.
+    QRect DefaultDestination(const QSize& surface) const;
 
     std::shared_ptr<CVideoFrameStore> m_store;
     QWidget* m_surface = nullptr;

@@ -153,6 +153,24 @@ TEST(VideoWindow, PaintsTheSourceRectangleScaledIntoTheDestination) {
     }
 }
 
+// Full screen keeps the picture's shape from its owner: a 16:9 window on a
+// 4:3 screen is letterboxed, not stretched.
+TEST(VideoWindow, FullScreenKeepsThePicturesShape) {
+    App();
+    vagst::EnsureInit();
+    QWidget owner;
+    owner.resize(400, 300);
+    CVideoWindow window(std::make_shared<CVideoFrameStore>(), &owner);
+    window.setGeometry(0, 0, 320, 180);
+    window.SetFullScreen(true);
+    QRect source, destination;
+    ASSERT_TRUE(window.Place(QSize(64, 36), QSize(800, 600), source, destination));
+    EXPECT_EQ(destination, QRect(0, 75, 800, 450));
+    window.SetFullScreen(false);
+    ASSERT_TRUE(window.Place(QSize(64, 36), QSize(320, 180), source, destination));
+    EXPECT_EQ(destination, QRect(0, 0, 320, 180));
+}
+
 // Frames that arrive before the window painted the last one replace it: the
 // window hears of them once.
 TEST(VideoWindow, FramesSupersededBeforePaintingAreDropped) {
