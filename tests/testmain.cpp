@@ -12,12 +12,12 @@
 
 // GLib allocates a buffer in its library constructor and keeps it for the
 // life of the process; the leak checker would report it in every program
-// that loads GLib (and GStreamer's Python plugin loader keeps the
-// interpreter's strings). Allocations made while shared libraries initialise are let
+// that loads GLib (GStreamer's Python plugin loader and fontconfig keep
+// what they read for good too). Allocations made while shared libraries initialise are let
 // through, and full stacks (GLib has no frame pointers) show where an
 // allocation came from. Weak, so a test program may bring its own.
 extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
-    return "leak:_dl_init\nleak:libpython3\n";
+    return "leak:_dl_init\nleak:libpython3\nleak:libfontconfig\n";
 }
 extern "C" __attribute__((weak)) const char* __asan_default_options() {
     return "fast_unwind_on_malloc=0";
