@@ -278,8 +278,9 @@ TEST(PlayCommandTest, PlayAPlaylistWithMissingClipsGoesOnAndEnds) {
         std::istringstream progress(result.err);
         for (std::string line; std::getline(progress, line);) {
             double position = 0, total = 0;
-            if (std::sscanf(line.c_str(), "%lf / %lf s", &position, &total) == 2)
+            if (std::sscanf(line.c_str(), "%lf / %lf s", &position, &total) == 2) {
                 EXPECT_LE(position, total) << line;
+            }
         }
     }
 }
