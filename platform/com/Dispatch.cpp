@@ -78,6 +78,20 @@ HRESULT ToI4(double d, int32_t& out) {
     return S_OK;
 }
 
+// Why a value of this type cannot become a number or a string: types that
+// hold no such value mismatch, types this layer does not know are bad.
+HRESULT UnconvertibleType(VARTYPE vt) {
+    switch (vt) {
+        case VT_NULL:
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+        case VT_ERROR:
+            return DISP_E_TYPEMISMATCH;
+        default:
+            return DISP_E_BADVARTYPE;
+    }
+}
+
 HRESULT AsDouble(const VARIANT& src, double& d) {
     switch (src.vt) {
         case VT_EMPTY:
@@ -102,13 +116,8 @@ HRESULT AsDouble(const VARIANT& src, double& d) {
                 return S_OK;
             }
             return ParseDouble(src.bstrVal, d) ? S_OK : DISP_E_TYPEMISMATCH;
-        case VT_NULL:
-        case VT_DISPATCH:
-        case VT_UNKNOWN:
-        case VT_ERROR:
-            return DISP_E_TYPEMISMATCH;
         default:
-            return DISP_E_BADVARTYPE;
+            return UnconvertibleType(src.vt);
     }
 }
 
@@ -166,13 +175,8 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, uint16_t, VARTYPE v
                 case VT_R8:
                     out.bstrVal = FormatDouble(src->dblVal);
                     break;
-                case VT_NULL:
-                case VT_DISPATCH:
-                case VT_UNKNOWN:
-                case VT_ERROR:
-                    return DISP_E_TYPEMISMATCH;
                 default:
-                    return DISP_E_BADVARTYPE;
+                    return UnconvertibleType(src->vt);
             }
             break;
         case VT_DISPATCH:

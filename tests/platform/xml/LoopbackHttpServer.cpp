@@ -145,9 +145,9 @@ void CLoopbackHttpServer::Answer(int client) {
         if (range != std::string::npos)
             ++m_rangeRequests;
         if (range != std::string::npos && ranged) {
-            const char* spec = request.c_str() + range + 15;
+            const char* first = request.c_str() + range + 15;
             char* end = nullptr;
-            from = std::strtoull(spec, &end, 10);
+            from = std::strtoull(first, &end, 10);
             if (*end == '-' && end[1] >= '0' && end[1] <= '9')
                 to = std::min<size_t>(std::strtoull(end + 1, nullptr, 10) + 1, body.size());
             if (from >= body.size() || from >= to) {
