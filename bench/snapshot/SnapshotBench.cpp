@@ -141,12 +141,12 @@ void GstJpegenc(benchmark::State& state) {
     GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
     GstBus* bus = gst_element_get_bus(pipeline);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    const QImage& frame = Frame();
-    const gsize size = gsize(frame.sizeInBytes());
+    // the I420 case pushes the converted planes, not the BGRx bytes under I420 caps
+    const uint8_t* bytes = i420 ? FrameI420().data() : Frame().constBits();
+    const gsize size = i420 ? gsize(FrameI420().size()) : gsize(Frame().sizeInBytes());
     auto pushAndWait = [&]() {
-        GstBuffer* buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY,
-                                                        const_cast<uchar*>(frame.constBits()), size,
-                                                        0, size, nullptr, nullptr);
+        GstBuffer* buffer = gst_buffer_new_wrapped_full(
+            GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>(bytes), size, 0, size, nullptr, nullptr);
         gst_app_src_push_buffer(GST_APP_SRC(src), buffer);
         for (;;) {
             GstMessage* m = gst_bus_timed_pop_filtered(
