@@ -157,6 +157,9 @@ public:
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
     ~CGLSurface() override {
+        // The context outlives this part of the object: QOpenGLWidget's own
+        // destructor destroys it, and the cleanup below must not run again then.
+        QObject::disconnect(m_contextGone);
         makeCurrent();
         Cleanup();
         doneCurrent();
@@ -176,7 +179,8 @@ protected:
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         }
         m_uploaded = nullptr;
-        connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
+        QObject::disconnect(m_contextGone);
+        m_contextGone = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
             makeCurrent();
             Cleanup();
             doneCurrent();
@@ -382,6 +386,7 @@ private:
     CVideoWindow* m_window;
     GLuint m_program = 0;
     GLuint m_textures[3] = {0, 0, 0};
+    QMetaObject::Connection m_contextGone;
     // The buffer whose planes the textures hold (compared, never dereferenced).
     const GstBuffer* m_uploaded = nullptr;
     int m_kind = 0;
