@@ -3,6 +3,7 @@
 // has it, AVX-512 for the 16-bit sharpen passes. Each computes exactly what
 // its scalar twin in ScalarKernels.cpp computes; the tails that do not fill
 // a vector run the same arithmetic one pixel at a time.
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -936,7 +937,13 @@ VT_AVX512_INLINE void StoreYuy2Channel512(int16_t* out, __m512i even, __m512i od
     Store64(out, Saturate512(both, maxValue));
 }
 
-VT_AVX512 void Yuy2LineToPlanes512(const BYTE* line, CPlanes16& p, int pairs) {
+// Rows of the three channels of one line, as CPlanes16 holds them.
+struct CPlaneRows {
+    int16_t* ch[3];
+};
+
+// Lines of at least sixteen macropixels only.
+VT_AVX512 void Yuy2LineToPlanes512(const BYTE* line, const CPlaneRows& p, int pairs) {
     const __m512i low = _mm512_set1_epi32(0xFF);
     const __m512i maxValue = _mm512_set1_epi16(255);
     const __m512i lumaFactor = _mm512_set1_epi32(76309);
@@ -947,11 +954,7 @@ VT_AVX512 void Yuy2LineToPlanes512(const BYTE* line, CPlanes16& p, int pairs) {
                   greenOffset = _mm512_set1_epi32(lumaOffset + 10132736),
                   redOffset = _mm512_set1_epi32(lumaOffset - 13355392);
     // Sixteen macropixels at a time, the last vector overlapping the one
-    // before it; lines of fewer go to the AVX2 conversion.
-    if (pairs < 16) {
-        Yuy2LineToPlanes(line, p, pairs);
-        return;
-    }
+    // before it.
     const int lastVector = pairs - 16;
     for (int m = 0;; m = m + 16 > lastVector ? lastVector : m + 16) {
         __m512i src = Load64(line + 4 * m);
@@ -966,11 +969,11 @@ VT_AVX512 void Yuy2LineToPlanes512(const BYTE* line, CPlanes16& p, int pairs) {
         cg = _mm512_sub_epi32(cg, _mm512_mullo_epi32(u, greenU));
         __m512i cr = _mm512_add_epi32(_mm512_mullo_epi32(v, redV), redOffset);
         const size_t x = size_t(2 * m);
-        StoreYuy2Channel512(p.ch[0].data() + x, _mm512_add_epi32(l0, cb), _mm512_add_epi32(l1, cb),
+        StoreYuy2Channel512(p.ch[0] + x, _mm512_add_epi32(l0, cb), _mm512_add_epi32(l1, cb),
                             maxValue);
-        StoreYuy2Channel512(p.ch[1].data() + x, _mm512_add_epi32(l0, cg), _mm512_add_epi32(l1, cg),
+        StoreYuy2Channel512(p.ch[1] + x, _mm512_add_epi32(l0, cg), _mm512_add_epi32(l1, cg),
                             maxValue);
-        StoreYuy2Channel512(p.ch[2].data() + x, _mm512_add_epi32(l0, cr), _mm512_add_epi32(l1, cr),
+        StoreYuy2Channel512(p.ch[2] + x, _mm512_add_epi32(l0, cr), _mm512_add_epi32(l1, cr),
                             maxValue);
         if (m == lastVector)
             break;
@@ -1008,19 +1011,18 @@ VT_AVX512 inline CYuy2Constants512 MakeYuy2Constants512(int level) {
     return k;
 }
 
-VT_AVX512_INLINE __m512i SharpenPlanes512(const CPlanes16& a, const CPlanes16& c,
-                                          const CPlanes16& b, int ch, size_t x,
+VT_AVX512_INLINE __m512i SharpenPlanes512(const CPlaneRows& a, const CPlaneRows& c,
+                                          const CPlaneRows& b, int ch, size_t x,
                                           const CYuy2Constants512& k) {
-    const int16_t* cur = c.ch[ch].data() + x;
-    __m512i sum = _mm512_add_epi16(
-        _mm512_add_epi16(Load64(cur - 1), Load64(cur + 1)),
-        _mm512_add_epi16(Load64(a.ch[ch].data() + x), Load64(b.ch[ch].data() + x)));
+    const int16_t* cur = c.ch[ch] + x;
+    __m512i sum = _mm512_add_epi16(_mm512_add_epi16(Load64(cur - 1), Load64(cur + 1)),
+                                   _mm512_add_epi16(Load64(a.ch[ch] + x), Load64(b.ch[ch] + x)));
     return Saturate512(SharpenSum512(Load64(cur), sum, k.centreWeight, k.sideWeight), k.max8);
 }
 
 // Sixteen macropixels from pixel x on, as SharpenYuy2Block.
-VT_AVX512_INLINE void SharpenYuy2Block512(const CPlanes16& a, const CPlanes16& c,
-                                          const CPlanes16& b, size_t x, const CYuy2Constants512& k,
+VT_AVX512_INLINE void SharpenYuy2Block512(const CPlaneRows& a, const CPlaneRows& c,
+                                          const CPlaneRows& b, size_t x, const CYuy2Constants512& k,
                                           __m512i& luma, __m512i& blue, __m512i& red) {
     blue = SharpenPlanes512(a, c, b, 0, x, k);
     __m512i g = SharpenPlanes512(a, c, b, 1, x, k);
@@ -1057,14 +1059,42 @@ VT_AVX512_INLINE void StoreYuy2Pair512(BYTE* outA, BYTE* outB, __m512i lumaA, __
     Store64(outB, _mm512_or_si512(lumaB, _mm512_slli_epi16(chromaB, 8)));
 }
 
-VT_AVX512_INLINE void SharpenYuy2BlockPair512(const CPlanes16& a, const CPlanes16& c,
-                                              const CPlanes16& b, BYTE* line, int mA, int mB,
+VT_AVX512_INLINE void SharpenYuy2BlockPair512(const CPlaneRows& a, const CPlaneRows& c,
+                                              const CPlaneRows& b, BYTE* line, int mA, int mB,
                                               const CYuy2Constants512& k) {
     __m512i lumaA, blueA, redA, lumaB, blueB, redB;
     SharpenYuy2Block512(a, c, b, size_t(2 * mA), k, lumaA, blueA, redA);
     SharpenYuy2Block512(a, c, b, size_t(2 * mB), k, lumaB, blueB, redB);
     StoreYuy2Pair512(line + 4 * mA, line + 4 * mB, lumaA, blueA, redA, lumaB, blueB, redB, k);
 }
+
+// Rolling rows of the lines above, at and below the line being sharpened,
+// each row starting on a 64-byte boundary with room for a vector before
+// and after it: blocks that start at pixel 0 then load their centres and
+// vertical neighbours whole from one cache line each.
+class CAlignedPlaneWindow {
+public:
+    explicit CAlignedPlaneWindow(size_t n) {
+        m_rowWords = (n + 2 * kPad + 31) & ~size_t(31);
+        m_storage.resize(9 * m_rowWords + 32);
+        int16_t* base = m_storage.data();
+        base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64 / sizeof(int16_t);
+        for (int r = 0; r < 3; ++r)
+            for (int ch = 0; ch < 3; ++ch)
+                m_rows[r].ch[ch] = base + size_t(3 * r + ch) * m_rowWords + kPad;
+    }
+    const CPlaneRows& Above() const { return m_rows[m_above]; }
+    const CPlaneRows& Current() const { return m_rows[(m_above + 1) % 3]; }
+    const CPlaneRows& Below() const { return m_rows[(m_above + 2) % 3]; }
+    void Advance() { m_above = (m_above + 1) % 3; }
+
+private:
+    static constexpr size_t kPad = 32;  // one vector of 16-bit values
+    std::vector<int16_t> m_storage;
+    size_t m_rowWords = 0;
+    CPlaneRows m_rows[3];
+    int m_above = 0;
+};
 
 VT_AVX512 void SharpenYuy2Avx512(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
     const int pairs = width / 2;
@@ -1075,24 +1105,33 @@ VT_AVX512 void SharpenYuy2Avx512(BYTE* frame, ptrdiff_t step, int width, int hei
     if (height < 3)
         return;
     const CYuy2Constants512 k = MakeYuy2Constants512(level);
-    CPlaneWindow w(size_t(width) + kPlanePadding);
+    CAlignedPlaneWindow w{size_t(width)};
     Yuy2LineToPlanes512(frame, w.Current(), pairs);
     Yuy2LineToPlanes512(frame + step, w.Below(), pairs);
     for (int y = 1; y <= height - 2; ++y) {
         w.Advance();
         Yuy2LineToPlanes512(frame + (y + 1) * step, w.Below(), pairs);
-        const CPlanes16 &a = w.Above(), &c = w.Current(), &b = w.Below();
+        const CPlaneRows &a = w.Above(), &c = w.Current(), &b = w.Below();
         BYTE* line = frame + y * step;
-        // Macropixels 1 .. pairs - 2 in pairs of blocks of sixteen, blocks
-        // overlapping where the line asks for it.
-        if (pairs >= 34) {
-            const int lastPair = pairs - 33;
-            for (int m = 1;; m = m + 32 > lastPair ? lastPair : m + 32) {
+        if (pairs >= 32) {
+            // Pairs of blocks of sixteen macropixels from macropixel 0 on,
+            // the last pair ending at the last macropixel (overlapping the
+            // pair before it). The two end macropixels are border: what the
+            // blocks wrote there is put back.
+            BYTE first[4], last[4];
+            BYTE* lastMacropixel = line + 4 * (pairs - 1);
+            std::memcpy(first, line, 4);
+            std::memcpy(last, lastMacropixel, 4);
+            const int lastPair = pairs - 32;
+            for (int m = 0;; m = m + 32 > lastPair ? lastPair : m + 32) {
                 SharpenYuy2BlockPair512(a, c, b, line, m, m + 16, k);
                 if (m == lastPair)
                     break;
             }
+            std::memcpy(line, first, 4);
+            std::memcpy(lastMacropixel, last, 4);
         } else {
+            // Macropixels 1 .. pairs - 2 in two overlapping blocks.
             SharpenYuy2BlockPair512(a, c, b, line, 1, pairs - 17, k);
         }
     }
