@@ -1059,13 +1059,69 @@ VT_AVX512_INLINE void StoreYuy2Pair512(BYTE* outA, BYTE* outB, __m512i lumaA, __
     Store64(outB, _mm512_or_si512(lumaB, _mm512_slli_epi16(chromaB, 8)));
 }
 
-VT_AVX512_INLINE void SharpenYuy2BlockPair512(const CPlaneRows& a, const CPlaneRows& c,
+// As StoreYuy2Pair512 with byte permutes: the even pixels of both blocks
+// gathered by one word permute each, U and V saturated together by one
+// pack, and each output vector assembled from its luma and the packed
+// chroma by one byte permute.
+#define VT_AVX512VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+struct CYuy2Permutes {
+    __m512i evenWords, outA, outB;
+};
+
+VT_AVX512VBMI inline CYuy2Permutes MakeYuy2Permutes() {
+    alignas(64) int16_t even[32];
+    alignas(64) uint8_t outA[64], outB[64];
+    for (int i = 0; i < 32; ++i)
+        even[i] = static_cast<int16_t>(2 * i);
+    // The pack leaves, in each 16-byte lane, eight U bytes then eight V
+    // bytes; lanes 0 and 1 hold block A's macropixels, lanes 2 and 3 B's.
+    // Indices 64 and up pick from the packed chroma.
+    for (int j = 0; j < 16; ++j) {
+        const int u = 64 + 16 * (j / 8) + j % 8;
+        outA[4 * j] = outB[4 * j] = uint8_t(4 * j);
+        outA[4 * j + 2] = outB[4 * j + 2] = uint8_t(4 * j + 2);
+        outA[4 * j + 1] = uint8_t(u);
+        outA[4 * j + 3] = uint8_t(u + 8);
+        outB[4 * j + 1] = uint8_t(u + 32);
+        outB[4 * j + 3] = uint8_t(u + 40);
+    }
+    return {Load64(even), Load64(outA), Load64(outB)};
+}
+
+VT_AVX512VBMI inline void StoreYuy2PairVbmi(BYTE* outA, BYTE* outB, __m512i lumaA, __m512i blueA,
+                                            __m512i redA, __m512i lumaB, __m512i blueB,
+                                            __m512i redB, const CYuy2Constants512& k,
+                                            const CYuy2Permutes& p) {
+    __m512i ym16 =
+        _mm512_sub_epi16(_mm512_permutex2var_epi16(lumaA, p.evenWords, lumaB), k.sixteen);
+    __m512i t2 = _mm512_add_epi16(
+        _mm512_mullo_epi16(ym16, k.chromaT),
+        _mm512_slli_epi16(_mm512_mulhi_epi16(_mm512_slli_epi16(ym16, 6), k.chromaFraction), 1));
+    __m512i blue = _mm512_permutex2var_epi16(blueA, p.evenWords, blueB);
+    __m512i red = _mm512_permutex2var_epi16(redA, p.evenWords, redB);
+    __m512i u2 = _mm512_add_epi16(_mm512_slli_epi16(blue, 7), t2);
+    __m512i v2 = _mm512_add_epi16(_mm512_slli_epi16(red, 7), t2);
+    __m512i u = _mm512_srai_epi16(_mm512_add_epi16(_mm512_mulhi_epi16(u2, k.factorU), k.round), 1);
+    __m512i v = _mm512_srai_epi16(_mm512_add_epi16(_mm512_mulhi_epi16(v2, k.factorV), k.round), 1);
+    __m512i chroma = _mm512_packus_epi16(u, v);
+    Store64(outA, _mm512_permutex2var_epi8(lumaA, p.outA, chroma));
+    Store64(outB, _mm512_permutex2var_epi8(lumaB, p.outB, chroma));
+}
+
+// Two blocks of sixteen macropixels, from macropixels mA and mB on.
+template <bool kVbmi>
+VT_AVX512 inline void SharpenYuy2BlockPair512(const CPlaneRows& a, const CPlaneRows& c,
                                               const CPlaneRows& b, BYTE* line, int mA, int mB,
-                                              const CYuy2Constants512& k) {
+                                              const CYuy2Constants512& k, const CYuy2Permutes& p) {
     __m512i lumaA, blueA, redA, lumaB, blueB, redB;
     SharpenYuy2Block512(a, c, b, size_t(2 * mA), k, lumaA, blueA, redA);
     SharpenYuy2Block512(a, c, b, size_t(2 * mB), k, lumaB, blueB, redB);
-    StoreYuy2Pair512(line + 4 * mA, line + 4 * mB, lumaA, blueA, redA, lumaB, blueB, redB, k);
+    if constexpr (kVbmi)
+        StoreYuy2PairVbmi(line + 4 * mA, line + 4 * mB, lumaA, blueA, redA, lumaB, blueB, redB, k,
+                          p);
+    else
+        StoreYuy2Pair512(line + 4 * mA, line + 4 * mB, lumaA, blueA, redA, lumaB, blueB, redB, k);
 }
 
 // Rolling rows of the lines above, at and below the line being sharpened,
@@ -1096,7 +1152,10 @@ private:
     int m_above = 0;
 };
 
-VT_AVX512 void SharpenYuy2Avx512(BYTE* frame, ptrdiff_t step, int width, int height, int level) {
+// Flattened into the two passes below, each with its own target.
+template <bool kVbmi>
+VT_AVX512 inline void SharpenYuy2Lines512(BYTE* frame, ptrdiff_t step, int width, int height,
+                                          int level) {
     const int pairs = width / 2;
     if (pairs < 18) {
         SharpenYuy2Avx2(frame, step, width, height, level);
@@ -1105,6 +1164,9 @@ VT_AVX512 void SharpenYuy2Avx512(BYTE* frame, ptrdiff_t step, int width, int hei
     if (height < 3)
         return;
     const CYuy2Constants512 k = MakeYuy2Constants512(level);
+    CYuy2Permutes p{};
+    if constexpr (kVbmi)
+        p = MakeYuy2Permutes();
     CAlignedPlaneWindow w{size_t(width)};
     Yuy2LineToPlanes512(frame, w.Current(), pairs);
     Yuy2LineToPlanes512(frame + step, w.Below(), pairs);
@@ -1124,7 +1186,7 @@ VT_AVX512 void SharpenYuy2Avx512(BYTE* frame, ptrdiff_t step, int width, int hei
             std::memcpy(last, lastMacropixel, 4);
             const int lastPair = pairs - 32;
             for (int m = 0;; m = m + 32 > lastPair ? lastPair : m + 32) {
-                SharpenYuy2BlockPair512(a, c, b, line, m, m + 16, k);
+                SharpenYuy2BlockPair512<kVbmi>(a, c, b, line, m, m + 16, k, p);
                 if (m == lastPair)
                     break;
             }
@@ -1132,9 +1194,20 @@ VT_AVX512 void SharpenYuy2Avx512(BYTE* frame, ptrdiff_t step, int width, int hei
             std::memcpy(lastMacropixel, last, 4);
         } else {
             // Macropixels 1 .. pairs - 2 in two overlapping blocks.
-            SharpenYuy2BlockPair512(a, c, b, line, 1, pairs - 17, k);
+            SharpenYuy2BlockPair512<kVbmi>(a, c, b, line, 1, pairs - 17, k, p);
         }
     }
+}
+
+VT_AVX512 __attribute__((flatten)) void SharpenYuy2Avx512(BYTE* frame, ptrdiff_t step, int width,
+                                                          int height, int level) {
+    SharpenYuy2Lines512<false>(frame, step, width, height, level);
+}
+
+VT_AVX512VBMI __attribute__((flatten)) void SharpenYuy2Avx512Vbmi(BYTE* frame, ptrdiff_t step,
+                                                                  int width, int height,
+                                                                  int level) {
+    SharpenYuy2Lines512<true>(frame, step, width, height, level);
 }
 
 bool HasAvx2() {
@@ -1216,9 +1289,27 @@ const CKernelSet& Avx512Kernels() {
     return set;
 }
 
+bool HasAvx512Vbmi() {
+    static const bool has = HasAvx512() && __builtin_cpu_supports("avx512vbmi");
+    return has;
+}
+
+// The AVX-512 set with the YUY2 sharpen assembling its output by byte permutes.
+const CKernelSet& Avx512VbmiKernels() {
+    static const CKernelSet set = [] {
+        CKernelSet k = Avx512Kernels();
+        k.name = "avx512vbmi";
+        k.sharpenYuy2 = &SharpenYuy2Avx512Vbmi;
+        return k;
+    }();
+    return set;
+}
+
 }  // namespace
 
 const CKernelSet& FastKernels() {
+    if (HasAvx512Vbmi())
+        return Avx512VbmiKernels();
     if (HasAvx512())
         return Avx512Kernels();
     return HasAvx2() ? Avx2Kernels() : Sse2Kernels();
@@ -1230,6 +1321,8 @@ std::vector<const CKernelSet*> WideKernelSets() {
         sets.push_back(&Avx2Kernels());
     if (HasAvx512())
         sets.push_back(&Avx512Kernels());
+    if (HasAvx512Vbmi())
+        sets.push_back(&Avx512VbmiKernels());
     return sets;
 }
 
