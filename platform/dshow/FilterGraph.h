@@ -125,7 +125,8 @@ public:
     static constexpr unsigned kNetworkTimeoutS = 15;
     // How long the first edit of a prerolling graph waits for the preroll.
     static constexpr DWORD kEditWaitMs = 3000;
-    // How long a file read to its end may stay without a first frame.
+    // How long a file read to its end may stay without a first frame while
+    // building makes no progress either.
     static constexpr int64_t kSourceIdleMs = 2000;
 
 private:
@@ -209,7 +210,7 @@ private:
     bool m_atEnd = false;
     double m_rate = 1.0;
     std::atomic<bool> m_sourceReachedEnd{false};
-    std::atomic<int64_t> m_lastSourceRead{0};
+    std::atomic<int64_t> m_lastProgress{0};      // a read, a choice, a new element or pad
     std::atomic<bool> m_sourceReadToEnd{false};  // not reset when type finding ends
     uint64_t m_sourceSize = 0;
     // False for a source that can only be read from start to end (a server

@@ -66,7 +66,7 @@ GstPadProbeReturn CFilterGraph::SourceReadProbe(GstPad*, GstPadProbeInfo* info, 
         if (GST_BUFFER_OFFSET_IS_VALID(buffer))
             end = GST_BUFFER_OFFSET(buffer) + gst_buffer_get_size(buffer);
     }
-    self->m_lastSourceRead = NowMs();
+    self->m_lastProgress = NowMs();
     if (self->m_sourceSize && end >= self->m_sourceSize) {
         self->m_sourceReachedEnd = true;
         self->m_sourceReadToEnd = true;
@@ -76,6 +76,9 @@ GstPadProbeReturn CFilterGraph::SourceReadProbe(GstPad*, GstPadProbeInfo* info, 
 // --- building ---
 
 bool CFilterGraph::SelectFactory(const char* factory) {
+    // Each choice is a step of the build, as is its answer (FinishBuild
+    // takes a file read to its end as stalled only while no step is made).
+    m_lastProgress = NowMs();
     CComPtr<IAMGraphBuilderCallback> callback;
     {
         std::lock_guard guard(m_clockLock);
@@ -84,12 +87,15 @@ bool CFilterGraph::SelectFactory(const char* factory) {
     if (!callback)
         return true;
     CComPtr<IMoniker> moniker(static_cast<IMoniker*>(new CFactoryMoniker(factory)));
-    return SUCCEEDED(callback->SelectedFilter(moniker));
+    const bool selected = SUCCEEDED(callback->SelectedFilter(moniker));
+    m_lastProgress = NowMs();
+    return selected;
 }
 
 CComPtr<IBaseFilter> CFilterGraph::AdoptFilter(CComPtr<IBaseFilter> filter, const char* name) {
     if (!filter || FAILED(AddFilterInternal(filter, name)))
         return nullptr;
+    m_lastProgress = NowMs();
     CComPtr<IAMGraphBuilderCallback> callback;
     {
         std::lock_guard guard(m_clockLock);
@@ -139,6 +145,7 @@ void CFilterGraph::OnPadAdded(GstElement* element, GstPad* pad, gpointer data) {
         auto* self = static_cast<CFilterGraph*>(data);
         if (GST_PAD_DIRECTION(pad) != GST_PAD_SRC || gst_pad_is_linked(pad) || self->m_abort)
             return;
+        self->m_lastProgress = NowMs();
         GstPad* target = nullptr;
         {
             std::lock_guard guard(self->m_filtersLock);
@@ -344,7 +351,7 @@ HRESULT CFilterGraph::FinishBuild(const std::vector<CComPtr<IBaseFilter>>& befor
     GstStateChangeReturn ret = gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPrerollTimeoutMs);
     bool timedOut = false, stalled = false;
-    m_lastSourceRead = NowMs();
+    m_lastProgress = NowMs();
     if (ret == GST_STATE_CHANGE_ASYNC) {
         for (;;) {
             {
@@ -361,7 +368,7 @@ HRESULT CFilterGraph::FinishBuild(const std::vector<CComPtr<IBaseFilter>>& befor
             // The whole file was read and nothing came of it: the stream
             // ended before it could show anything (a demultiplexer may fail
             // so while the decoder that tried it keeps the error to itself).
-            if (m_sourceReadToEnd && NowMs() - m_lastSourceRead > kSourceIdleMs) {
+            if (m_sourceReadToEnd && NowMs() - m_lastProgress > kSourceIdleMs) {
                 stalled = true;
                 break;
             }

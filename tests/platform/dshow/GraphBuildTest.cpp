@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <set>
+#include <thread>
 
 #include "platform/com/Stream.h"
 #include "tests/platform/dshow/GraphTestSupport.h"
@@ -17,6 +18,7 @@ class CBuilderCallback : public CUnknownImpl<CBuilderCallback, IAMGraphBuilderCa
 public:
     explicit CBuilderCallback(std::string refuse = {}) : m_refuse(std::move(refuse)) {}
     HRESULT SelectedFilter(IMoniker* moniker) override {
+        std::this_thread::sleep_for(m_delay);  // a slow decision, not a wait
         std::string name;
         moniker->GetDisplayName(&name);
         std::lock_guard guard(m_lock);
@@ -34,6 +36,7 @@ public:
     }
     std::mutex m_lock;
     std::string m_refuse;
+    std::chrono::milliseconds m_delay{0};
     std::set<std::string> m_selected;
     std::vector<std::string> m_created;
 };
@@ -88,6 +91,19 @@ TEST(GraphBuild, ARefusedFilterIsNotUsed) {
     site2->SetSite(static_cast<IAMGraphBuilderCallback*>(noVideo.Get()));
     EXPECT_TRUE(FAILED(h.builder->RenderFile(testmedia::Video25().c_str(), nullptr)));
     EXPECT_EQ(0u, h.FilterCount());
+}
+
+// Building that goes on after the file was read to its end is no stalled
+// file: a builder callback taking most of the idle allowance for each of its
+// choices (a loaded machine plugs elements as slowly) still gets the clip.
+TEST(GraphBuild, SlowPluggingAfterTheLastReadIsNotATruncatedFile) {
+    CGraph g;
+    CComPtr<CBuilderCallback> callback(new CBuilderCallback());
+    callback->m_delay = std::chrono::milliseconds(CFilterGraph::kSourceIdleMs * 3 / 5);
+    CComPtr<IObjectWithSite> site = g.builder;
+    site->SetSite(static_cast<IAMGraphBuilderCallback*>(callback.Get()));
+    EXPECT_EQ(S_OK, g.builder->RenderFile(testmedia::VideoAudio().c_str(), nullptr));
+    site->SetSite(nullptr);
 }
 
 TEST(GraphBuild, PinsDescribeTheirConnections) {
