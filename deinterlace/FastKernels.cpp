@@ -1059,26 +1059,56 @@ VT_AVX512_INLINE void StoreYuy2Pair512(BYTE* outA, BYTE* outB, __m512i lumaA, __
     Store64(outB, _mm512_or_si512(lumaB, _mm512_slli_epi16(chromaB, 8)));
 }
 
-// As StoreYuy2Pair512 with byte permutes: the even pixels of both blocks
-// gathered by one word permute each, U and V saturated together by one
-// pack, and each output vector assembled from its luma and the packed
-// chroma by one byte permute.
-#define VT_AVX512VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+// With byte permutes and byte dot products (AVX-512 VBMI and VNNI): each
+// block's sharpened channels saturate by packing to bytes, two at a time;
+// the luma of each pixel is two dot products on its bytes (b, g, r, g):
+// 256 (25 b + 129 g + 66 r + 4224) + (16 b + 15 g - 67 r) is the 16.16 luma
+// sum, so its third byte is the luma. The chroma of both blocks' first
+// pixels is then reckoned as in StoreYuy2Pair512, U and V saturate together
+// by one pack, and each output vector is one byte permute of its lumas and
+// the packed chroma.
+#define VT_AVX512ICL __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni")))
 
 struct CYuy2Permutes {
-    __m512i evenWords, outA, outB;
+    __m512i evenWords, evenBytes, pixels[2], lumaBytes, outA, outB;
+    __m512i lumaHi, lumaLo, lumaOffset;
 };
 
-VT_AVX512VBMI inline CYuy2Permutes MakeYuy2Permutes() {
+// Even bytes of a 512-bit vector: zero-extended to words by the permutes.
+constexpr __mmask64 kEvenBytes = 0x5555555555555555ull;
+
+VT_AVX512ICL inline CYuy2Permutes MakeYuy2Permutes() {
     alignas(64) int16_t even[32];
-    alignas(64) uint8_t outA[64], outB[64];
-    for (int i = 0; i < 32; ++i)
+    alignas(64) uint8_t evenBytes[64] = {}, pixels[2][64], lumaBytes[64] = {}, outA[64], outB[64];
+    alignas(64) int8_t hi[64], lo[64];
+    // A pack of two 16-bit vectors leaves in each 16-byte lane L the bytes
+    // of words 8 L .. 8 L + 7 of the first, then those of the second.
+    auto packed = [](int pixel) { return 16 * (pixel / 8) + pixel % 8; };
+    for (int i = 0; i < 32; ++i) {
         even[i] = static_cast<int16_t>(2 * i);
-    // The pack leaves, in each 16-byte lane, eight U bytes then eight V
-    // bytes; lanes 0 and 1 hold block A's macropixels, lanes 2 and 3 B's.
+        // Pixel 2 i of block A (i < 16) or 2 (i - 16) of block B.
+        evenBytes[2 * i] = uint8_t(64 * (i / 16) + packed(2 * (i % 16)));
+    }
+    for (int k = 0; k < 2; ++k)
+        for (int j = 0; j < 16; ++j) {
+            const int pixel = 16 * k + j;
+            pixels[k][4 * j] = uint8_t(packed(pixel));           // blue
+            pixels[k][4 * j + 1] = uint8_t(packed(pixel) + 8);   // green
+            pixels[k][4 * j + 2] = uint8_t(64 + packed(pixel));  // red
+            pixels[k][4 * j + 3] = uint8_t(packed(pixel) + 8);   // green
+        }
+    for (int i = 0; i < 32; ++i)
+        lumaBytes[2 * i] = uint8_t(64 * (i / 16) + 4 * (i % 16) + 2);
+    const int8_t hiWeights[4] = {25, 127, 66, 2}, loWeights[4] = {16, 15, -67, 0};
+    for (int i = 0; i < 64; ++i) {
+        hi[i] = hiWeights[i % 4];
+        lo[i] = loWeights[i % 4];
+    }
+    // The packed chroma holds in each 16-byte lane eight U bytes then
+    // eight V bytes; lanes 0 and 1 are block A's macropixels, 2 and 3 B's.
     // Indices 64 and up pick from the packed chroma.
     for (int j = 0; j < 16; ++j) {
-        const int u = 64 + 16 * (j / 8) + j % 8;
+        const int u = 64 + packed(j);
         outA[4 * j] = outB[4 * j] = uint8_t(4 * j);
         outA[4 * j + 2] = outB[4 * j + 2] = uint8_t(4 * j + 2);
         outA[4 * j + 1] = uint8_t(u);
@@ -1086,20 +1116,61 @@ VT_AVX512VBMI inline CYuy2Permutes MakeYuy2Permutes() {
         outB[4 * j + 1] = uint8_t(u + 32);
         outB[4 * j + 3] = uint8_t(u + 40);
     }
-    return {Load64(even), Load64(outA), Load64(outB)};
+    CYuy2Permutes p;
+    p.evenWords = Load64(even);
+    p.evenBytes = Load64(evenBytes);
+    p.pixels[0] = Load64(pixels[0]);
+    p.pixels[1] = Load64(pixels[1]);
+    p.lumaBytes = Load64(lumaBytes);
+    p.outA = Load64(outA);
+    p.outB = Load64(outB);
+    p.lumaHi = Load64(hi);
+    p.lumaLo = Load64(lo);
+    p.lumaOffset = _mm512_set1_epi32(4224);
+    return p;
 }
 
-VT_AVX512VBMI inline void StoreYuy2PairVbmi(BYTE* outA, BYTE* outB, __m512i lumaA, __m512i blueA,
-                                            __m512i redA, __m512i lumaB, __m512i blueB,
-                                            __m512i redB, const CYuy2Constants512& k,
-                                            const CYuy2Permutes& p) {
+// Channel 'ch' of thirty-two pixels from x on, sharpened, not saturated.
+VT_AVX512_INLINE __m512i SharpenChannel512(const CPlaneRows& a, const CPlaneRows& c,
+                                           const CPlaneRows& b, int ch, size_t x,
+                                           const CYuy2Constants512& k) {
+    const int16_t* cur = c.ch[ch] + x;
+    __m512i sum = _mm512_add_epi16(_mm512_add_epi16(Load64(cur - 1), Load64(cur + 1)),
+                                   _mm512_add_epi16(Load64(a.ch[ch] + x), Load64(b.ch[ch] + x)));
+    return SharpenSum512(Load64(cur), sum, k.centreWeight, k.sideWeight);
+}
+
+// Sixteen macropixels from pixel x on: the luma of each pixel (16-bit),
+// blue and green saturated to bytes as packed by _mm512_packus_epi16, and
+// red likewise (twice over).
+VT_AVX512ICL inline void SharpenYuy2BlockIcl(const CPlaneRows& a, const CPlaneRows& c,
+                                             const CPlaneRows& b, size_t x,
+                                             const CYuy2Constants512& k, const CYuy2Permutes& p,
+                                             __m512i& luma, __m512i& blueGreen, __m512i& red) {
+    blueGreen = _mm512_packus_epi16(SharpenChannel512(a, c, b, 0, x, k),
+                                    SharpenChannel512(a, c, b, 1, x, k));
+    __m512i r = SharpenChannel512(a, c, b, 2, x, k);
+    red = _mm512_packus_epi16(r, r);
+    __m512i sums[2];
+    for (int h = 0; h < 2; ++h) {
+        __m512i px = _mm512_permutex2var_epi8(blueGreen, p.pixels[h], red);
+        __m512i hi = _mm512_dpbusd_epi32(p.lumaOffset, px, p.lumaHi);
+        sums[h] = _mm512_dpbusd_epi32(SllI32<8>(hi), px, p.lumaLo);
+    }
+    luma = _mm512_maskz_permutex2var_epi8(kEvenBytes, sums[0], p.lumaBytes, sums[1]);
+}
+
+VT_AVX512ICL inline void StoreYuy2PairIcl(BYTE* outA, BYTE* outB, __m512i lumaA, __m512i blueGreenA,
+                                          __m512i redA, __m512i lumaB, __m512i blueGreenB,
+                                          __m512i redB, const CYuy2Constants512& k,
+                                          const CYuy2Permutes& p) {
     __m512i ym16 =
         _mm512_sub_epi16(_mm512_permutex2var_epi16(lumaA, p.evenWords, lumaB), k.sixteen);
     __m512i t2 = _mm512_add_epi16(
         _mm512_mullo_epi16(ym16, k.chromaT),
         _mm512_slli_epi16(_mm512_mulhi_epi16(_mm512_slli_epi16(ym16, 6), k.chromaFraction), 1));
-    __m512i blue = _mm512_permutex2var_epi16(blueA, p.evenWords, blueB);
-    __m512i red = _mm512_permutex2var_epi16(redA, p.evenWords, redB);
+    __m512i blue = _mm512_maskz_permutex2var_epi8(kEvenBytes, blueGreenA, p.evenBytes, blueGreenB);
+    __m512i red = _mm512_maskz_permutex2var_epi8(kEvenBytes, redA, p.evenBytes, redB);
     __m512i u2 = _mm512_add_epi16(_mm512_slli_epi16(blue, 7), t2);
     __m512i v2 = _mm512_add_epi16(_mm512_slli_epi16(red, 7), t2);
     __m512i u = _mm512_srai_epi16(_mm512_add_epi16(_mm512_mulhi_epi16(u2, k.factorU), k.round), 1);
@@ -1110,18 +1181,21 @@ VT_AVX512VBMI inline void StoreYuy2PairVbmi(BYTE* outA, BYTE* outB, __m512i luma
 }
 
 // Two blocks of sixteen macropixels, from macropixels mA and mB on.
-template <bool kVbmi>
+template <bool kIcl>
 VT_AVX512 inline void SharpenYuy2BlockPair512(const CPlaneRows& a, const CPlaneRows& c,
                                               const CPlaneRows& b, BYTE* line, int mA, int mB,
                                               const CYuy2Constants512& k, const CYuy2Permutes& p) {
     __m512i lumaA, blueA, redA, lumaB, blueB, redB;
-    SharpenYuy2Block512(a, c, b, size_t(2 * mA), k, lumaA, blueA, redA);
-    SharpenYuy2Block512(a, c, b, size_t(2 * mB), k, lumaB, blueB, redB);
-    if constexpr (kVbmi)
-        StoreYuy2PairVbmi(line + 4 * mA, line + 4 * mB, lumaA, blueA, redA, lumaB, blueB, redB, k,
-                          p);
-    else
+    if constexpr (kIcl) {
+        SharpenYuy2BlockIcl(a, c, b, size_t(2 * mA), k, p, lumaA, blueA, redA);
+        SharpenYuy2BlockIcl(a, c, b, size_t(2 * mB), k, p, lumaB, blueB, redB);
+        StoreYuy2PairIcl(line + 4 * mA, line + 4 * mB, lumaA, blueA, redA, lumaB, blueB, redB, k,
+                         p);
+    } else {
+        SharpenYuy2Block512(a, c, b, size_t(2 * mA), k, lumaA, blueA, redA);
+        SharpenYuy2Block512(a, c, b, size_t(2 * mB), k, lumaB, blueB, redB);
         StoreYuy2Pair512(line + 4 * mA, line + 4 * mB, lumaA, blueA, redA, lumaB, blueB, redB, k);
+    }
 }
 
 // Rolling rows of the lines above, at and below the line being sharpened,
@@ -1153,7 +1227,7 @@ private:
 };
 
 // Flattened into the two passes below, each with its own target.
-template <bool kVbmi>
+template <bool kIcl>
 VT_AVX512 inline void SharpenYuy2Lines512(BYTE* frame, ptrdiff_t step, int width, int height,
                                           int level) {
     const int pairs = width / 2;
@@ -1165,7 +1239,7 @@ VT_AVX512 inline void SharpenYuy2Lines512(BYTE* frame, ptrdiff_t step, int width
         return;
     const CYuy2Constants512 k = MakeYuy2Constants512(level);
     CYuy2Permutes p{};
-    if constexpr (kVbmi)
+    if constexpr (kIcl)
         p = MakeYuy2Permutes();
     CAlignedPlaneWindow w{size_t(width)};
     Yuy2LineToPlanes512(frame, w.Current(), pairs);
@@ -1186,7 +1260,7 @@ VT_AVX512 inline void SharpenYuy2Lines512(BYTE* frame, ptrdiff_t step, int width
             std::memcpy(last, lastMacropixel, 4);
             const int lastPair = pairs - 32;
             for (int m = 0;; m = m + 32 > lastPair ? lastPair : m + 32) {
-                SharpenYuy2BlockPair512<kVbmi>(a, c, b, line, m, m + 16, k, p);
+                SharpenYuy2BlockPair512<kIcl>(a, c, b, line, m, m + 16, k, p);
                 if (m == lastPair)
                     break;
             }
@@ -1194,7 +1268,7 @@ VT_AVX512 inline void SharpenYuy2Lines512(BYTE* frame, ptrdiff_t step, int width
             std::memcpy(lastMacropixel, last, 4);
         } else {
             // Macropixels 1 .. pairs - 2 in two overlapping blocks.
-            SharpenYuy2BlockPair512<kVbmi>(a, c, b, line, 1, pairs - 17, k, p);
+            SharpenYuy2BlockPair512<kIcl>(a, c, b, line, 1, pairs - 17, k, p);
         }
     }
 }
@@ -1204,9 +1278,8 @@ VT_AVX512 __attribute__((flatten)) void SharpenYuy2Avx512(BYTE* frame, ptrdiff_t
     SharpenYuy2Lines512<false>(frame, step, width, height, level);
 }
 
-VT_AVX512VBMI __attribute__((flatten)) void SharpenYuy2Avx512Vbmi(BYTE* frame, ptrdiff_t step,
-                                                                  int width, int height,
-                                                                  int level) {
+VT_AVX512ICL __attribute__((flatten)) void SharpenYuy2Avx512Icl(BYTE* frame, ptrdiff_t step,
+                                                                int width, int height, int level) {
     SharpenYuy2Lines512<true>(frame, step, width, height, level);
 }
 
@@ -1289,17 +1362,19 @@ const CKernelSet& Avx512Kernels() {
     return set;
 }
 
-bool HasAvx512Vbmi() {
-    static const bool has = HasAvx512() && __builtin_cpu_supports("avx512vbmi");
+bool HasAvx512Icl() {
+    static const bool has =
+        HasAvx512() && __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni");
     return has;
 }
 
-// The AVX-512 set with the YUY2 sharpen assembling its output by byte permutes.
-const CKernelSet& Avx512VbmiKernels() {
+// The AVX-512 set with the YUY2 sharpen on byte permutes and byte dot
+// products (VBMI and VNNI, as from Ice Lake and Zen 4 on).
+const CKernelSet& Avx512IclKernels() {
     static const CKernelSet set = [] {
         CKernelSet k = Avx512Kernels();
-        k.name = "avx512vbmi";
-        k.sharpenYuy2 = &SharpenYuy2Avx512Vbmi;
+        k.name = "avx512icl";
+        k.sharpenYuy2 = &SharpenYuy2Avx512Icl;
         return k;
     }();
     return set;
@@ -1308,8 +1383,8 @@ const CKernelSet& Avx512VbmiKernels() {
 }  // namespace
 
 const CKernelSet& FastKernels() {
-    if (HasAvx512Vbmi())
-        return Avx512VbmiKernels();
+    if (HasAvx512Icl())
+        return Avx512IclKernels();
     if (HasAvx512())
         return Avx512Kernels();
     return HasAvx2() ? Avx2Kernels() : Sse2Kernels();
@@ -1321,8 +1396,8 @@ std::vector<const CKernelSet*> WideKernelSets() {
         sets.push_back(&Avx2Kernels());
     if (HasAvx512())
         sets.push_back(&Avx512Kernels());
-    if (HasAvx512Vbmi())
-        sets.push_back(&Avx512VbmiKernels());
+    if (HasAvx512Icl())
+        sets.push_back(&Avx512IclKernels());
     return sets;
 }
 
