@@ -931,9 +931,10 @@ VT_AVX512 void SharpenPackedAvx512(BYTE* frame, ptrdiff_t step, int width, int h
 
 // One channel of thirty-two YUY2 pixels from the 16.16 sums of the even
 // pixels ('even') and the odd ones ('odd'), as StoreYuy2Channel.
-VT_AVX512_INLINE void StoreYuy2Channel512(int16_t* out, __m512i even, __m512i odd,
-                                          __m512i maxValue) {
-    __m512i both = _mm512_mask_blend_epi16(kOddWords, SrlI32<16>(even), odd);
+// One word permute takes the upper words of both in pixel order.
+VT_AVX512_INLINE void StoreYuy2Channel512(int16_t* out, __m512i even, __m512i odd, __m512i maxValue,
+                                          __m512i upperWords) {
+    __m512i both = _mm512_permutex2var_epi16(even, upperWords, odd);
     Store64(out, Saturate512(both, maxValue));
 }
 
@@ -950,6 +951,11 @@ VT_AVX512 void Yuy2LineToPlanes512(const BYTE* line, const CPlaneRows& p, int pa
     const __m512i blueU = _mm512_set1_epi32(132252), greenV = _mm512_set1_epi32(53281),
                   greenU = _mm512_set1_epi32(25625), redV = _mm512_set1_epi32(104595);
     const int lumaOffset = -16 * 76309;
+    // Word 2 m + 1 of 'even' (index 2 m + 1), then word 2 m + 1 of 'odd'
+    // (index 32 + 2 m + 1), for every 32-bit lane m.
+    const __m512i upperWords =
+        _mm512_set_epi16(63, 31, 61, 29, 59, 27, 57, 25, 55, 23, 53, 21, 51, 19, 49, 17, 47, 15, 45,
+                         13, 43, 11, 41, 9, 39, 7, 37, 5, 35, 3, 33, 1);
     const __m512i blueOffset = _mm512_set1_epi32(lumaOffset - 16895488),
                   greenOffset = _mm512_set1_epi32(lumaOffset + 10132736),
                   redOffset = _mm512_set1_epi32(lumaOffset - 13355392);
@@ -970,11 +976,11 @@ VT_AVX512 void Yuy2LineToPlanes512(const BYTE* line, const CPlaneRows& p, int pa
         __m512i cr = _mm512_add_epi32(_mm512_mullo_epi32(v, redV), redOffset);
         const size_t x = size_t(2 * m);
         StoreYuy2Channel512(p.ch[0] + x, _mm512_add_epi32(l0, cb), _mm512_add_epi32(l1, cb),
-                            maxValue);
+                            maxValue, upperWords);
         StoreYuy2Channel512(p.ch[1] + x, _mm512_add_epi32(l0, cg), _mm512_add_epi32(l1, cg),
-                            maxValue);
+                            maxValue, upperWords);
         StoreYuy2Channel512(p.ch[2] + x, _mm512_add_epi32(l0, cr), _mm512_add_epi32(l1, cr),
-                            maxValue);
+                            maxValue, upperWords);
         if (m == lastVector)
             break;
     }
