@@ -12,12 +12,12 @@
 
 // GLib allocates a buffer in its library constructor and keeps it for the
 // life of the process; the leak checker would report it in every program
-// that loads GLib (GStreamer's Python plugin loader and fontconfig keep
-// what they read for good too). Allocations made while shared libraries initialise are let
-// through, and full stacks (GLib has no frame pointers) show where an
-// allocation came from. Weak, so a test program may bring its own.
+// that loads GLib. Allocations made while shared libraries initialise are
+// let through, and so are the libraries tests/lsan.supp names, with its
+// reasons. Full stacks (GLib has no frame pointers) show where an allocation
+// came from. Weak, so a test program may bring its own.
 extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
-    return "leak:_dl_init\nleak:libpython3\nleak:libfontconfig\n";
+    return "leak:_dl_init\nleak:libpython3\nleak:libfontconfig\nleak:libsoup-3.0\n";
 }
 extern "C" __attribute__((weak)) const char* __asan_default_options() {
     return "fast_unwind_on_malloc=0";

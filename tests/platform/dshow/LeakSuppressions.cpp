@@ -4,7 +4,7 @@
 // are let through; full stacks (GLib has no frame pointers) let the checker
 // see where an allocation came from.
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:_dl_init\nleak:libpython3\nleak:libfontconfig\n";
+    return "leak:_dl_init\nleak:libpython3\nleak:libfontconfig\nleak:libsoup-3.0\n";
 }
 extern "C" const char* __asan_default_options() {
     return "fast_unwind_on_malloc=0";
