@@ -42,6 +42,8 @@ class CVaWindowHook;
 constexpr int WM_VA_GRAPHNOTIFY = 0x590;  // WM_USER + 400
 // Asks a video host window to lay out and repaint.
 constexpr int WM_VA_VIDEOLAYOUT = 0x591;  // WM_USER + 401
+// Work another thread hands to the notification object's thread.
+constexpr int WM_VA_UIWORK = 0x592;  // WM_USER + 402
 // The object name of the hidden notification object.
 inline constexpr char kVaFilterGraphNfyWndName[] = "VaFilterGraphNfyWnd";
 
@@ -218,6 +220,7 @@ private:
     // Queues 'work' on the notification object's (user-interface) thread
     // when called from another thread; false when already there.
     bool PostToUiThread(std::function<void()> work);
+    static void RunUiWork(QEvent* event);
     void EnterOwnFullScreen(QWidget* host);
     void LeaveOwnFullScreen(QWidget* host);
     void StopPollTimer();

@@ -197,6 +197,10 @@ bool CVaFilterGraphRep::OnHookedEvent(QObject* window, QEvent* event) {
             // The notification object never sees the graph's message.
             return true;
         }
+        if (type == WM_VA_UIWORK) {
+            RunUiWork(event);
+            return true;
+        }
         if (event->type() == QEvent::Timer && m_pollCounter > 0 &&
             static_cast<QTimerEvent*>(event)->timerId() == m_pollTimerId)
             OnPollTimer();

@@ -17,6 +17,7 @@
 #include "playback/VaGraphUtil.h"
 #include "playback/VaWindowHook.h"
 #include "support/Exception.h"
+#include "support/RaceCheck.h"
 #include "support/Strings.h"
 
 namespace {
@@ -326,13 +327,40 @@ bool CVaFilterGraphRep::ReadVideoSize(SIZE& size) {
     return width > 0 && height > 0;
 }
 
+namespace {
+
+// Work for the notification object's thread. The event carries the work so
+// that it is whole before Qt's queue (which the race checker cannot see)
+// hands it over.
+class CUiWorkEvent : public QEvent {
+public:
+    explicit CUiWorkEvent(std::function<void()> work)
+        : QEvent(static_cast<QEvent::Type>(WM_VA_UIWORK)), m_work(std::move(work)) {
+        racecheck::Published(this);
+    }
+    void Run() {
+        racecheck::Received(this);
+        ReportExceptions(m_work);
+    }
+
+private:
+    std::function<void()> m_work;
+};
+
+}  // namespace
+
+// Runs on the notification object's thread through the hook: once the
+// wrapper is gone, its pending work is dropped with the event.
 bool CVaFilterGraphRep::PostToUiThread(std::function<void()> work) {
     QObject* nfy = m_nfyWnd.data();
     if (!nfy || nfy->thread() == QThread::currentThread())
         return false;
-    QMetaObject::invokeMethod(
-        nfy, [work = std::move(work)] { ReportExceptions(work); }, Qt::QueuedConnection);
+    QCoreApplication::postEvent(nfy, new CUiWorkEvent(std::move(work)));
     return true;
+}
+
+void CVaFilterGraphRep::RunUiWork(QEvent* event) {
+    static_cast<CUiWorkEvent*>(event)->Run();
 }
 
 void CVaFilterGraphRep::UpdateVideoPosition() {
@@ -444,10 +472,8 @@ void CVaFilterGraphRep::StartPollTimer(int ms) {
             nfy->killTimer(m_pollTimerId);
         m_pollTimerId = nfy->startTimer(ms);
     };
-    if (nfy->thread() == QThread::currentThread())
+    if (!PostToUiThread(start))
         start();
-    else
-        QMetaObject::invokeMethod(nfy, start, Qt::QueuedConnection);
 }
 
 void CVaFilterGraphRep::StopPollTimer() {
@@ -461,8 +487,6 @@ void CVaFilterGraphRep::StopPollTimer() {
             nfy->killTimer(m_pollTimerId);
         m_pollTimerId = 0;
     };
-    if (nfy->thread() == QThread::currentThread())
+    if (!PostToUiThread(stop))
         stop();
-    else
-        QMetaObject::invokeMethod(nfy, stop, Qt::QueuedConnection);
 }

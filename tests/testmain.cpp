@@ -22,6 +22,16 @@ extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
 extern "C" __attribute__((weak)) const char* __asan_default_options() {
     return "fast_unwind_on_malloc=0";
 }
+// Race checking: GLib, GStreamer and Qt are built without it, so their own
+// atomics and futex locks are invisible to it. What those libraries read and
+// write themselves (through the C library) is not checked; what our code
+// reads and writes always is. The rules file names the remaining reports
+// that lie inside those libraries.
+#define VELOTRAX_TSAN_OPTIONS \
+    "ignore_noninstrumented_modules=1:suppressions=" VELOTRAX_SOURCE_DIR "/tests/tsan.supp"
+extern "C" __attribute__((weak)) const char* __tsan_default_options() {
+    return VELOTRAX_TSAN_OPTIONS;
+}
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -33,6 +43,12 @@ int main(int argc, char** argv) {
     setenv("LSAN_OPTIONS",
            "print_suppressions=0:suppressions=" VELOTRAX_SOURCE_DIR "/tests/lsan.supp", 0);
     setenv("ASAN_OPTIONS", "fast_unwind_on_malloc=0", 0);
+    // They inherit the race-check rules too, next to any options given.
+    std::string tsan = getenv("TSAN_OPTIONS") ? getenv("TSAN_OPTIONS") : "";
+    if (tsan.find("suppressions=") == std::string::npos) {
+        tsan = VELOTRAX_TSAN_OPTIONS + (tsan.empty() ? "" : ":" + tsan);
+        setenv("TSAN_OPTIONS", tsan.c_str(), 1);
+    }
     signal(SIGPIPE, SIG_IGN);
     std::string config =
         (std::filesystem::temp_directory_path() / "velotrax-config-XXXXXX").string();

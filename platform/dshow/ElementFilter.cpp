@@ -3,6 +3,7 @@
 #include "platform/dshow/Enumerators.h"
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/MediaTypeCaps.h"
+#include "support/RaceCheck.h"
 
 namespace {
 GQuark FilterQuark() {
@@ -145,6 +146,8 @@ HRESULT CFilterCore::JoinFilterGraph(CFilterGraph* graph, IFilterGraph* graphItf
     m_graphItf = graphItf;
     if (name)
         m_name = name;
+    // The graph hands the element to its streaming threads.
+    racecheck::Published(m_element.get());
     return S_OK;
 }
 

@@ -5,6 +5,7 @@
 #include "platform/dshow/ClockAdapter.h"
 #include "platform/dshow/FilterGraphInternal.h"
 #include "platform/dshow/Renderers.h"
+#include "support/RaceCheck.h"
 
 // The graph's construction, interfaces and site; building, connections,
 // state, seeking, stepping, events and clocks live in FilterGraph*.cpp.
@@ -78,6 +79,8 @@ CFilterGraph::CFilterGraph() {
     gst_object_ref_sink(m_pipeline);
     m_bus = gst_pipeline_get_bus(GST_PIPELINE(m_pipeline));
     gst_bus_set_sync_handler(m_bus, BusSyncHandler, this, nullptr);
+    // The bus hands the graph to the streaming threads that post to it.
+    racecheck::Published(this);
 }
 
 CFilterGraph::~CFilterGraph() {

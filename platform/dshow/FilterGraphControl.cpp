@@ -1,4 +1,5 @@
 #include "platform/dshow/FilterGraph.h"
+#include "support/RaceCheck.h"
 
 #include "platform/dshow/FilterGraphInternal.h"
 
@@ -34,6 +35,11 @@ void CFilterGraph::MarkEdited() {
 }
 
 void CFilterGraph::PrepareForFlow() {
+    // The streaming threads about to start use what this thread set up in
+    // the filters; GStreamer hands the filters over to them.
+    for (auto& f : Filters())
+        if (CFilterCore* core = CoreOf(f))
+            racecheck::Published(core->Element());
     REFERENCE_TIME pos;
     {
         std::lock_guard guard(m_posLock);

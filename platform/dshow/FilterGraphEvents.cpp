@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/dshow/GraphNotifyEvent.h"
+#include "support/RaceCheck.h"
 
 namespace {
 constexpr size_t kMaxQueuedEvents = 4096;
@@ -76,6 +77,7 @@ GstPadProbeReturn CFilterGraph::NoRangesQueryProbe(GstPad* pad, GstPadProbeInfo*
 
 GstBusSyncReply CFilterGraph::BusSyncHandler(GstBus*, GstMessage* message, gpointer data) {
     try {
+        racecheck::Received(data);
         static_cast<CFilterGraph*>(data)->OnBusMessage(message);
     } catch (...) {
     }

@@ -14,6 +14,7 @@
 #include "platform/dshow/FilterGraph.h"
 #include "platform/dshow/VideoFrame.h"
 #include "platform/dshow/VideoWindow.h"
+#include "support/RaceCheck.h"
 
 // --- the sink element ---
 
@@ -46,9 +47,16 @@ G_END_DECLS
 
 namespace {
 
+// The sink's state is made on the thread that creates the element and used
+// on the streaming threads it is handed to (through GStreamer's locks).
+CSinkState* SinkStateOf(gpointer sink) {
+    racecheck::Received(sink);
+    return VA_VIDEO_SINK(sink)->state;
+}
+
 gboolean SinkSetCaps(GstBaseSink* sink, GstCaps* caps) {
     try {
-        CSinkState* s = VA_VIDEO_SINK(sink)->state;
+        CSinkState* s = SinkStateOf(sink);
         GstVideoInfo info;
         if (!gst_video_info_from_caps(&info, caps))
             return FALSE;
@@ -77,7 +85,7 @@ gboolean SinkSetCaps(GstBaseSink* sink, GstCaps* caps) {
 // The frame is kept as it came: no conversion, no copy.
 GstFlowReturn SinkShowFrame(GstVideoSink* sink, GstBuffer* buffer) {
     try {
-        CSinkState* s = VA_VIDEO_SINK(sink)->state;
+        CSinkState* s = SinkStateOf(sink);
         GstCaps* caps = gst_pad_get_current_caps(GST_BASE_SINK_PAD(sink));
         GstSample* sample = gst_sample_new(buffer, caps, nullptr, nullptr);
         if (caps)
@@ -114,13 +122,13 @@ GstStateChangeReturn SinkChangeState(GstElement* element, GstStateChange transit
     GstStateChangeReturn ret =
         GST_ELEMENT_CLASS(va_video_sink_parent_class)->change_state(element, transition);
     if (transition == GST_STATE_CHANGE_READY_TO_NULL)
-        VA_VIDEO_SINK(element)->state->store->Clear();
+        SinkStateOf(element)->store->Clear();
     return ret;
 }
 
 void SinkFinalize(GObject* object) {
     auto* self = VA_VIDEO_SINK(object);
-    delete self->state;
+    delete SinkStateOf(self);
     self->state = nullptr;
     G_OBJECT_CLASS(va_video_sink_parent_class)->finalize(object);
 }
@@ -148,6 +156,7 @@ static void va_video_sink_init(VaVideoSink* self) {
     gst_video_info_init(&self->state->info);
     gst_base_sink_set_sync(GST_BASE_SINK(self), TRUE);
     gst_base_sink_set_qos_enabled(GST_BASE_SINK(self), TRUE);
+    racecheck::Published(self);
 }
 
 namespace {
@@ -158,7 +167,7 @@ GstElement* MakeVideoSink() {
 }
 
 CSinkState* StateOf(GstElement* element) {
-    return VA_VIDEO_SINK(element)->state;
+    return SinkStateOf(element);
 }
 
 HRESULT PutLong(LONG* out, LONG value) {

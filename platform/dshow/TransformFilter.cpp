@@ -1,8 +1,10 @@
 #include "platform/dshow/TransformFilter.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/dshow/MediaTypeCaps.h"
+#include "support/RaceCheck.h"
 
 // --- the element ---
 
@@ -18,8 +20,13 @@ G_END_DECLS
 
 namespace {
 
+// Set on the thread that makes the filter, cleared when it goes; read on the
+// streaming threads, which get the element through GStreamer's locks.
 CTransformFilter* FilterOf(GstObject* parent) {
-    return parent ? VA_TRANSFORM(parent)->filter : nullptr;
+    if (!parent)
+        return nullptr;
+    racecheck::Received(parent);
+    return std::atomic_ref(VA_TRANSFORM(parent)->filter).load(std::memory_order_acquire);
 }
 
 // Nothing may escape into GStreamer's threads: a failure becomes an error
@@ -271,11 +278,11 @@ CTransformFilter::CTransformFilter(const CLSID& clsid, const char* templateCaps)
     : CElementFilterT(MakeTransformElement(templateCaps), clsid), m_element(m_core.Element()) {
     gst_video_info_init(&m_inputInfo);
     gst_video_info_init(&m_outputInfo);
-    VA_TRANSFORM(m_element)->filter = this;
+    std::atomic_ref(VA_TRANSFORM(m_element)->filter).store(this, std::memory_order_release);
 }
 
 CTransformFilter::~CTransformFilter() {
-    VA_TRANSFORM(m_element)->filter = nullptr;
+    std::atomic_ref(VA_TRANSFORM(m_element)->filter).store(nullptr, std::memory_order_release);
     ReleasePool();
     if (m_inputCaps)
         gst_caps_unref(m_inputCaps);
@@ -372,7 +379,7 @@ HRESULT CTransformFilter::EndOfStream() {
 }
 
 HRESULT CTransformFilter::BeginFlush() {
-    return Forward(std::exchange(m_forwardEvent, nullptr)) ? S_OK : E_FAIL;
+    return Forward(m_forwardFlushStart.exchange(nullptr)) ? S_OK : E_FAIL;
 }
 
 HRESULT CTransformFilter::EndFlush() {
@@ -732,13 +739,17 @@ bool CTransformFilter::OnSinkEvent(GstEvent* event) {
                 Forward(std::exchange(m_forwardEvent, nullptr));
             return SUCCEEDED(hr);
         }
-        case GST_EVENT_FLUSH_START:
+        case GST_EVENT_FLUSH_START: {
+            m_forwardFlushStart = event;
+            HRESULT hr = BeginFlush();
+            if (GstEvent* left = m_forwardFlushStart.exchange(nullptr))
+                Forward(left);
+            return SUCCEEDED(hr);
+        }
         case GST_EVENT_FLUSH_STOP:
         case GST_EVENT_EOS: {
             m_forwardEvent = event;
-            HRESULT hr = GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_START  ? BeginFlush()
-                         : GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP ? EndFlush()
-                                                                         : EndOfStream();
+            HRESULT hr = GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP ? EndFlush() : EndOfStream();
             if (m_forwardEvent)
                 Forward(std::exchange(m_forwardEvent, nullptr));
             return SUCCEEDED(hr);

@@ -197,5 +197,9 @@ private:
     GstVideoInfo m_inputInfo;
     GstVideoInfo m_outputInfo;
     bool m_haveInputInfo = false;
-    GstEvent* m_forwardEvent = nullptr;  // the event the base handlers forward
+    // The event the base handlers forward. Flush-start comes from whichever
+    // thread flushes, while the streaming thread may be inside a serialized
+    // event: it has a slot of its own.
+    GstEvent* m_forwardEvent = nullptr;
+    std::atomic<GstEvent*> m_forwardFlushStart{nullptr};
 };

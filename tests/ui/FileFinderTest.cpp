@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/Exception.h"
+#include "support/RaceCheck.h"
 #include "tests/TestSupport.h"
 #include "tests/ui/UiTest.h"
 #include "ui/FileFinder.h"
@@ -146,14 +147,20 @@ TEST(FileFinder, DialogSearchCancelsAtOnce) {
         if (folder.find("/deep/") == std::string::npos || !folderText.isEmpty())
             return;
         CFileFinder::CCancelDlg* dialog = finder.GetDialog();
+        // Qt's blocking call hands the values over (told to the race checker).
+        static const char handOver = 0;
+        racecheck::Published(&handOver);
         QMetaObject::invokeMethod(
             dialog,
             [&] {
+                racecheck::Received(&handOver);
                 folderText = dialog->FolderText();
                 countText = dialog->CountText();
                 size = dialog->size();
+                racecheck::Published(&handOver);
             },
             Qt::BlockingQueuedConnection);
+        racecheck::Received(&handOver);
     };
     EXPECT_EQ(finder.Find(longRoot, "*.avi", true), 7);
     EXPECT_TRUE(folderText.endsWith("/sub/deep")) << folderText.toStdString();

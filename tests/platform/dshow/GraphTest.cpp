@@ -134,7 +134,7 @@ public:
     bool event(QEvent* e) override {
         if (e->type() == QEvent::Type(0x590)) {
             ++m_count;
-            m_lParam = static_cast<CGraphNotifyEvent*>(e)->m_lParam;
+            m_lParam = static_cast<CGraphNotifyEvent*>(e)->LParam();
             return true;
         }
         return QObject::event(e);
