@@ -712,9 +712,12 @@ bool CPlayCtx::SetDeinterlace(bool on) {
     if (volume == 0)
         m_graph->SetVolume(0);
     m_graph->SetState(state);
-    std::this_thread::yield();
-    if (state == PlayPaused)
+    if (state == PlayPaused) {
+        // The new graph refuses a seek while it still prerolls (a slow or
+        // loaded machine got E_FAIL here).
+        m_graph->WaitForState();
         m_graph->SetCurrentPosition(m_graph->GetCurrentPosition());
+    }
     return true;
 }
 
