@@ -1076,7 +1076,7 @@ VT_AVX512_INLINE void StoreYuy2Pair512(BYTE* outA, BYTE* outB, __m512i lumaA, __
 #define VT_AVX512ICL __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni")))
 
 struct CYuy2Permutes {
-    __m512i evenWords, evenBytes, pixels[2], lumaBytes, outA, outB;
+    __m512i evenWords, evenBytes, pixels[2], lumaBytes, outA, outB, leftBytes, rightBytes;
     __m512i lumaHi, lumaLo, lumaOffset;
 };
 
@@ -1085,7 +1085,8 @@ constexpr __mmask64 kEvenBytes = 0x5555555555555555ull;
 
 VT_AVX512ICL inline CYuy2Permutes MakeYuy2Permutes() {
     alignas(64) int16_t even[32];
-    alignas(64) uint8_t evenBytes[64] = {}, pixels[2][64], lumaBytes[64] = {}, outA[64], outB[64];
+    alignas(64) uint8_t evenBytes[64] = {}, pixels[2][64], lumaBytes[64] = {}, outA[64], outB[64],
+                        left[64], right[64];
     alignas(64) int8_t hi[64], lo[64];
     // A pack of two 16-bit vectors leaves in each 16-byte lane L the bytes
     // of words 8 L .. 8 L + 7 of the first, then those of the second.
@@ -1103,6 +1104,14 @@ VT_AVX512ICL inline CYuy2Permutes MakeYuy2Permutes() {
             pixels[k][4 * j + 2] = uint8_t(64 + packed(pixel));  // red
             pixels[k][4 * j + 3] = uint8_t(packed(pixel) + 8);   // green
         }
+    // Left neighbours: word i - 1 of the centre (byte indices 64 and up),
+    // for word 0 the last word of the vector before it. Right neighbours:
+    // word i + 1 of the centre, for word 31 the first word of the vector
+    // after it (byte indices 64 and 65).
+    for (int i = 0; i < 64; ++i) {
+        left[i] = uint8_t(62 + i);
+        right[i] = uint8_t(i + 2);
+    }
     for (int i = 0; i < 32; ++i)
         lumaBytes[2 * i] = uint8_t(64 * (i / 16) + 4 * (i % 16) + 2);
     const int8_t hiWeights[4] = {25, 127, 66, 2}, loWeights[4] = {16, 15, -67, 0};
@@ -1124,6 +1133,8 @@ VT_AVX512ICL inline CYuy2Permutes MakeYuy2Permutes() {
     }
     CYuy2Permutes p;
     p.evenWords = Load64(even);
+    p.leftBytes = Load64(left);
+    p.rightBytes = Load64(right);
     p.evenBytes = Load64(evenBytes);
     p.pixels[0] = Load64(pixels[0]);
     p.pixels[1] = Load64(pixels[1]);
@@ -1137,13 +1148,20 @@ VT_AVX512ICL inline CYuy2Permutes MakeYuy2Permutes() {
 }
 
 // Channel 'ch' of thirty-two pixels from x on, sharpened, not saturated.
-VT_AVX512_INLINE __m512i SharpenChannel512(const CPlaneRows& a, const CPlaneRows& c,
-                                           const CPlaneRows& b, int ch, size_t x,
-                                           const CYuy2Constants512& k) {
+// The left and right neighbours are taken from the centre vector and the
+// vectors before and after it by byte permutes (one instruction wherever
+// VBMI is, unlike the word permutes): a load one word off would straddle
+// two cache lines every time.
+VT_AVX512ICL inline __m512i SharpenChannel512(const CPlaneRows& a, const CPlaneRows& c,
+                                              const CPlaneRows& b, int ch, size_t x,
+                                              const CYuy2Constants512& k, const CYuy2Permutes& p) {
     const int16_t* cur = c.ch[ch] + x;
-    __m512i sum = _mm512_add_epi16(_mm512_add_epi16(Load64(cur - 1), Load64(cur + 1)),
+    __m512i centre = Load64(cur);
+    __m512i left = _mm512_permutex2var_epi8(Load64(cur - 32), p.leftBytes, centre);
+    __m512i right = _mm512_permutex2var_epi8(centre, p.rightBytes, Load64(cur + 32));
+    __m512i sum = _mm512_add_epi16(_mm512_add_epi16(left, right),
                                    _mm512_add_epi16(Load64(a.ch[ch] + x), Load64(b.ch[ch] + x)));
-    return SharpenSum512(Load64(cur), sum, k.centreWeight, k.sideWeight);
+    return SharpenSum512(centre, sum, k.centreWeight, k.sideWeight);
 }
 
 // Sixteen macropixels from pixel x on: the luma of each pixel (16-bit),
@@ -1153,9 +1171,9 @@ VT_AVX512ICL inline void SharpenYuy2BlockIcl(const CPlaneRows& a, const CPlaneRo
                                              const CPlaneRows& b, size_t x,
                                              const CYuy2Constants512& k, const CYuy2Permutes& p,
                                              __m512i& luma, __m512i& blueGreen, __m512i& red) {
-    blueGreen = _mm512_packus_epi16(SharpenChannel512(a, c, b, 0, x, k),
-                                    SharpenChannel512(a, c, b, 1, x, k));
-    __m512i r = SharpenChannel512(a, c, b, 2, x, k);
+    blueGreen = _mm512_packus_epi16(SharpenChannel512(a, c, b, 0, x, k, p),
+                                    SharpenChannel512(a, c, b, 1, x, k, p));
+    __m512i r = SharpenChannel512(a, c, b, 2, x, k, p);
     red = _mm512_packus_epi16(r, r);
     __m512i sums[2];
     for (int h = 0; h < 2; ++h) {
